@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+namespace sentrel {
+
+// The outcome of a Target's last check; also the number space every probe answers in.
+namespace TargetStatus {
+constexpr int16_t Free = -1; // free slot (in the table) / no answer, try the next method (from a probe)
+constexpr int16_t Unknown = 0;
+constexpr int16_t Ok = 1;
+constexpr int16_t Warning = 2;
+constexpr int16_t Down = 3;
+} // namespace TargetStatus
+
+// One monitored system: its definition (stored and exported) and its run-time state.
+// A fresh record has every number 0, every Boolean false and every text empty.
+struct Target
+{
+    QDateTime LastCheck;
+    QString Hostname;
+    int16_t Status = 0;
+    QString Info;
+    QString Output;
+    int16_t Port = 0;
+    int16_t PXPort = 0;
+    bool UsePX = false;
+    bool UseM = false;
+    bool UseP = false;
+    bool UseIPX = false;
+    bool Alerted = false;
+    int16_t Row = 0;
+    QString Desc;
+    QString User;
+    int16_t Timeout = 0;
+    bool TimeOK = false;
+    bool Slots = false;
+    int16_t MinSlots = 0;
+    bool Load = false;
+    int32_t LoadLevel = 0;
+    int16_t RTT = 0;
+    double SmoothedRtt = 0.0;
+
+    bool isFree() const { return Status == TargetStatus::Free; }
+};
+
+// All Targets in display order. Indices are the Targets' identities for the run:
+// a deleted Target's slot is only marked free, and new slots are always appended.
+// The table is never empty; an empty list is one free slot.
+class TargetTable
+{
+public:
+    // The index is a signed 16-bit number everywhere else in the program.
+    static constexpr int MaxSlots = 32767;
+
+    TargetTable();
+
+    int16_t size() const { return static_cast<int16_t>(m_slots.size()); }
+    int16_t lastIndex() const { return static_cast<int16_t>(m_slots.size() - 1); }
+    bool isValidIndex(int index) const { return index >= 0 && index < static_cast<int>(m_slots.size()); }
+
+    Target &operator[](int16_t index) { return m_slots[static_cast<size_t>(index)]; }
+    const Target &operator[](int16_t index) const { return m_slots[static_cast<size_t>(index)]; }
+
+    // Appends one fresh slot. Refuses (returns false, table unchanged) when the
+    // table already holds MaxSlots slots, so the 16-bit index never wraps.
+    bool growtable();
+
+    // Replaces the whole table by one free slot.
+    void reset();
+
+    // Replaces the whole table; an empty vector gives one free slot.
+    void assign(std::vector<Target> slots);
+
+    // Number of slots that hold a Target.
+    int usedCount() const;
+
+    // Changes whenever the table is replaced as a whole (reset, assign), so that
+    // work started on the old table can tell it no longer applies.
+    quint64 generation() const { return m_generation; }
+
+    auto begin() { return m_slots.begin(); }
+    auto end() { return m_slots.end(); }
+    auto begin() const { return m_slots.begin(); }
+    auto end() const { return m_slots.end(); }
+
+private:
+    std::vector<Target> m_slots;
+    quint64 m_generation = 0;
+};
+
+// Program-wide settings that the engine reads; one instance for the run.
+struct GlobalSettings
+{
+    int16_t Delay = 1;
+    int16_t Decay = 5;
+    bool Warn = false;
+    bool Error = true;
+    QString Filename;
+    int16_t LogMode = 0;
+    QString LogSep = QStringLiteral(",");
+    // How many Targets one check cycle probes at the same time (1 = one after another).
+    int16_t Parallel = 32;
+};
+
+// The low 16 bits of a 32-bit value as a signed 16-bit number (32768..65535 become negative).
+int16_t LongToInteger(int32_t value);
+
+} // namespace sentrel

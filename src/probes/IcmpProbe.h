@@ -1,0 +1,85 @@
+#pragma once
+
+#include "engine/Target.h"
+#include "probes/ProbeTypes.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace sentrel {
+
+// The 64 bytes every echo request carries.
+inline constexpr char EchoData[] = "abcdefghijklmnopqrstuvwabcdefghijklmnopqrstuvwabcdefghijklmnopqr";
+constexpr int EchoDataSize = 64;
+constexpr int EchoTtl = 255;
+constexpr int EchoTos = 8;
+
+// The fields of an echo answer that pingcheck judges.
+struct EchoReply
+{
+    bool answered = false; // false: nothing about this echo arrived in time
+    uint32_t address = 0;  // replying address, network order
+    uint32_t status = 0;   // 0 success, else an ICMP status code (11002 ...)
+    int rttMs = 0;
+    int ttl = 0;
+};
+
+// Everything one echo produced, including the failures of its handle.
+struct EchoOutcome
+{
+    bool opened = true;       // false: no ICMP socket could be opened
+    EchoReply reply;
+    bool closeFailed = false; // closing the handle failed
+};
+
+// Text for an ICMP status code; the empty text for codes outside the table.
+QString GetIcmpStatusText(uint32_t status);
+
+struct PingResult
+{
+    ProbeStatus code = 0;
+    QString msg;
+};
+
+// Judges one echo outcome for `target`: the message, the result code, and the
+// update of the target's SmoothedRtt (a decay below 1 counts as 1).
+PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay);
+
+// Sends ICMP echo requests through one ICMP socket shared by all echoes in
+// flight, and routes each reply or ICMP error to its echo by identifier and
+// sequence number. The socket is opened when the first echo needs it and closed
+// when the last one ends.
+class IcmpEchoService : public QObject
+{
+    Q_OBJECT
+public:
+    // Which socket kind to use; Any tries a datagram ("ping") socket first, then raw.
+    enum class SocketKind { Any, Datagram, Raw };
+
+    explicit IcmpEchoService(SocketKind kind = SocketKind::Any, QObject *parent = nullptr);
+    ~IcmpEchoService() override;
+
+    // One echo in flight. Destroying it cancels the echo; no callback runs afterwards.
+    class Echo;
+    using Done = std::function<void(const EchoOutcome &)>;
+
+    // Sends one echo to `ipaddr` (network order) and reports within `timeoutMs`.
+    // `done` runs from the event loop, never inside this call, and may destroy the Echo.
+    std::unique_ptr<Echo> sendEcho(uint32_t ipaddr, int timeoutMs, Done done);
+
+    class Impl;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+// One ICMP echo for the Target at `idx`: reads its RTT limit and updates its
+// SmoothedRtt by `settings.Decay` when the answer arrives (if the table still
+// holds that Target). `timeOut` is in seconds.
+std::unique_ptr<IcmpEchoService::Echo> pingcheck(IcmpEchoService &service, uint32_t ipaddr, int16_t timeOut,
+                                                 int16_t idx, TargetTable &table,
+                                                 const GlobalSettings &settings,
+                                                 std::function<void(ProbeStatus, const QString &)> done);
+
+} // namespace sentrel
