@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Target.h"
+#include "probes/IcmpPacket.h"
 #include "probes/ProbeTypes.h"
 
 #include <QObject>
@@ -9,18 +10,12 @@
 
 namespace sentrel {
 
-// The 64 bytes every echo request carries.
-inline constexpr char EchoData[] = "abcdefghijklmnopqrstuvwabcdefghijklmnopqrstuvwabcdefghijklmnopqr";
-constexpr int EchoDataSize = 64;
-constexpr int EchoTtl = 255;
-constexpr int EchoTos = 8;
-
 // The fields of an echo answer that pingcheck judges.
 struct EchoReply
 {
     bool answered = false; // false: nothing about this echo arrived in time
-    uint32_t address = 0;  // replying address, network order
-    uint32_t status = 0;   // 0 success, else an ICMP status code (11002 ...)
+    uint32_t address = 0; // replying address, network order
+    uint32_t status = 0; // 0 success, else an ICMP status code (11002 ...)
     int rttMs = 0;
     int ttl = 0;
 };
@@ -28,7 +23,7 @@ struct EchoReply
 // Everything one echo produced, including the failures of its handle.
 struct EchoOutcome
 {
-    bool opened = true;       // false: no ICMP socket could be opened
+    bool opened = true; // false: no ICMP socket could be opened
     EchoReply reply;
     bool closeFailed = false; // closing the handle failed
 };
@@ -66,7 +61,14 @@ public:
 
     // Sends one echo to `ipaddr` (network order) and reports within `timeoutMs`.
     // `done` runs from the event loop, never inside this call, and may destroy the Echo.
+    // Destroying the service cancels every echo still in flight.
     std::unique_ptr<Echo> sendEcho(uint32_t ipaddr, int timeoutMs, Done done);
+
+    // The kind of the ICMP socket open now; Any while none is open.
+    SocketKind activeKind() const;
+
+    // Whether a socket of `kind` can be opened now, in the calling thread's network namespace.
+    static bool canOpen(SocketKind kind);
 
     class Impl;
 
@@ -74,12 +76,22 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
+class IcmpEchoService::Echo
+{
+public:
+    virtual ~Echo() = default;
+    Echo(const Echo &) = delete;
+    Echo &operator=(const Echo &) = delete;
+
+protected:
+    Echo() = default;
+};
+
 // One ICMP echo for the Target at `idx`: reads its RTT limit and updates its
 // SmoothedRtt by `settings.Decay` when the answer arrives (if the table still
-// holds that Target). `timeOut` is in seconds.
+// holds that Target). `timeOut` is in seconds. `table` and `settings` must outlive the echo.
 std::unique_ptr<IcmpEchoService::Echo> pingcheck(IcmpEchoService &service, uint32_t ipaddr, int16_t timeOut,
-                                                 int16_t idx, TargetTable &table,
-                                                 const GlobalSettings &settings,
-                                                 std::function<void(ProbeStatus, const QString &)> done);
+    int16_t idx, TargetTable &table, const GlobalSettings &settings,
+    std::function<void(ProbeStatus, const QString &)> done);
 
 } // namespace sentrel

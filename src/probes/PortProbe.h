@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 
 namespace sentrel {
@@ -16,6 +17,32 @@ constexpr int SendWaitSeconds = 5;
 constexpr int ReceiveChunk = 256;
 // A reply is never allowed to grow past this many bytes.
 constexpr int MaxReplyBytes = 64 * 1024;
+// Idle timeout used when the caller passes a count that is not positive.
+constexpr int DefaultIdleTimeout = 60;
+// A peer that never pauses for a whole second would keep the read going for
+// ever; the whole read may last this many times the idle timeout.
+constexpr int ReadTimeLimitFactor = 3;
+
+// The number of one-second idle waits a read allows for `timeOut`.
+inline int effectiveIdleTimeout(int16_t timeOut)
+{
+    return timeOut > 0 ? timeOut : DefaultIdleTimeout;
+}
+
+// Wall-clock limit of the whole read, in milliseconds.
+inline qint64 readTimeLimitMs(int16_t timeOut)
+{
+    return qint64(ReadTimeLimitFactor) * effectiveIdleTimeout(timeOut) * 1000;
+}
+
+struct ProbeOutcome
+{
+    ProbeStatus status = 0;
+    QString text;
+};
+
+// Result and text of a connect that failed with Windows Sockets code `wsaCode`.
+ProbeOutcome connectFailure(int wsaCode, int16_t port);
 
 // The closing text sent to `port` (Latin-1 bytes); empty for port 13.
 QByteArray QuitText(int16_t port);
@@ -33,8 +60,12 @@ public:
     using Finished = std::function<void(ProbeStatus status, const QString &reply)>;
 
     PortProbe(uint32_t ipaddr, int16_t port, int16_t timeOut, bool dosend, AbortFlag abortRequested,
-              ProgressSink progress, Finished finished, QObject *parent = nullptr);
+        ProgressSink progress, Finished finished, QObject *parent = nullptr);
     ~PortProbe() override;
+
+    // Replaces the connect bound of ConnectTimeoutSeconds; effective only when
+    // called before the connect starts, that is right after construction.
+    void setConnectTimeout(std::chrono::milliseconds timeout);
 
     class Impl;
 
@@ -47,7 +78,6 @@ private:
 // waits pass without data, an error occurs or the abort flag is seen. The result
 // and the normalised reply arrive through `finished`, never inside this call.
 std::unique_ptr<PortProbe> checkport(uint32_t ipaddr, int16_t port, int16_t timeOut, bool dosend,
-                                     AbortFlag abortRequested, ProgressSink progress,
-                                     PortProbe::Finished finished);
+    AbortFlag abortRequested, ProgressSink progress, PortProbe::Finished finished);
 
 } // namespace sentrel

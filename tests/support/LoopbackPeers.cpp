@@ -1,0 +1,271 @@
+#include "LoopbackPeers.h"
+
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sentrel::test {
+
+namespace {
+
+QString errnoText(const char *what, int err)
+{
+    return QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
+}
+
+UniqueFd tcpSocket()
+{
+    return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+}
+
+sockaddr_in socketAddress(uint32_t address, uint16_t port)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = address;
+    a.sin_port = htons(port);
+    return a;
+}
+
+bool bindTo(int fd, uint32_t address, uint16_t port)
+{
+    const sockaddr_in a = socketAddress(address, port);
+    return ::bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
+}
+
+uint16_t boundPort(int fd)
+{
+    sockaddr_in a {};
+    socklen_t len = sizeof a;
+    if (::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+uint32_t loopbackAddress(const char *dotted)
+{
+    in_addr a {};
+    ::inet_pton(AF_INET, dotted, &a);
+    return a.s_addr;
+}
+
+QByteArray privateLoopbackAddress(int salt)
+{
+    const int pid = int(::getpid());
+    return QByteArrayLiteral("127.") + QByteArray::number(100 + pid % 150) + '.'
+        + QByteArray::number((pid / 150) % 250 + 1) + '.' + QByteArray::number(salt % 250 + 2);
+}
+
+struct LoopbackServer::Connection
+{
+    // Declared first so that the notifiers and the timer go before it is closed.
+    UniqueFd fd;
+    std::unique_ptr<QSocketNotifier> readNotifier;
+    std::unique_ptr<QSocketNotifier> urgentNotifier;
+    std::unique_ptr<QSocketNotifier> writeNotifier;
+    std::unique_ptr<QTimer> trickle;
+    QByteArray pending;
+    bool shutAfterFlush = false;
+};
+
+LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint16_t port, QObject *parent)
+    : QObject(parent)
+    , m_script(std::move(script))
+    , m_address(loopbackAddress(dotted.constData()))
+{
+    UniqueFd fd = tcpSocket();
+    const int one = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (!bindTo(fd.get(), m_address, port)) {
+        m_error = errnoText(("bind " + dotted + ':' + QByteArray::number(port)).constData(), errno);
+        return;
+    }
+    if (::listen(fd.get(), 128) != 0) {
+        m_error = errnoText("listen", errno);
+        return;
+    }
+    m_port = boundPort(fd.get());
+    m_listener = std::move(fd);
+    m_acceptNotifier = std::make_unique<QSocketNotifier>(m_listener.get(), QSocketNotifier::Read);
+    connect(m_acceptNotifier.get(), &QSocketNotifier::activated, this, [this] { acceptAll(); });
+}
+
+LoopbackServer::~LoopbackServer() = default;
+
+int LoopbackServer::openCount() const
+{
+    return int(m_connections.size());
+}
+
+void LoopbackServer::acceptAll()
+{
+    for (;;) {
+        UniqueFd fd(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd)
+            return;
+        ++m_accepted;
+        auto owned = std::make_unique<Connection>();
+        Connection &c = *owned;
+        c.fd = std::move(fd);
+        if (m_script.oobInline) {
+            const int one = 1;
+            ::setsockopt(c.fd.get(), SOL_SOCKET, SO_OOBINLINE, &one, sizeof one);
+        } else {
+            c.urgentNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Exception);
+            connect(c.urgentNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onUrgent(c); });
+        }
+        c.readNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Read);
+        connect(c.readNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onReadable(c); });
+        c.writeNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Write);
+        c.writeNotifier->setEnabled(false);
+        connect(c.writeNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onWritable(c); });
+        m_connections.push_back(std::move(owned));
+
+        queue(c, m_script.greeting);
+        switch (m_script.then) {
+        case PeerScript::Then::Close:
+            c.shutAfterFlush = true;
+            flush(c);
+            break;
+        case PeerScript::Then::Silent:
+            break;
+        case PeerScript::Then::Trickle:
+            c.trickle = std::make_unique<QTimer>();
+            c.trickle->setTimerType(Qt::PreciseTimer);
+            connect(c.trickle.get(), &QTimer::timeout, this, [this, &c] { queue(c, m_script.chunk); });
+            c.trickle->start(m_script.intervalMs);
+            break;
+        case PeerScript::Then::Stream:
+            c.writeNotifier->setEnabled(true);
+            break;
+        }
+    }
+}
+
+void LoopbackServer::onUrgent(Connection &c)
+{
+    char byte = 0;
+    const ssize_t n = ::recv(c.fd.get(), &byte, 1, MSG_OOB);
+    if (n == 1)
+        m_urgent += byte;
+}
+
+void LoopbackServer::onReadable(Connection &c)
+{
+    // The urgent byte first: a plain read past the mark skips it for good.
+    if (c.urgentNotifier)
+        onUrgent(c);
+    char buf[4096];
+    const ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, 0);
+    if (n > 0) {
+        m_received.append(buf, n);
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    drop(c);
+}
+
+void LoopbackServer::onWritable(Connection &c)
+{
+    if (m_script.then == PeerScript::Then::Stream && c.pending.isEmpty())
+        c.pending = m_script.chunk.repeated(64);
+    flush(c);
+}
+
+void LoopbackServer::queue(Connection &c, const QByteArray &bytes)
+{
+    c.pending += bytes;
+    flush(c);
+}
+
+void LoopbackServer::flush(Connection &c)
+{
+    while (!c.pending.isEmpty()) {
+        const ssize_t n = ::send(c.fd.get(), c.pending.constData(), size_t(c.pending.size()), MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                break;
+            drop(c);
+            return;
+        }
+        m_sent += n;
+        c.pending.remove(0, n);
+    }
+    if (c.pending.isEmpty() && c.shutAfterFlush) {
+        // Half-close only: closing with unread client bytes would send a reset
+        // and could destroy the reply before the client has read it.
+        ::shutdown(c.fd.get(), SHUT_WR);
+        c.shutAfterFlush = false;
+    }
+    c.writeNotifier->setEnabled(!c.pending.isEmpty() || m_script.then == PeerScript::Then::Stream);
+}
+
+void LoopbackServer::drop(Connection &c)
+{
+    c.readNotifier->setEnabled(false);
+    c.writeNotifier->setEnabled(false);
+    if (c.urgentNotifier)
+        c.urgentNotifier->setEnabled(false);
+    if (c.trickle)
+        c.trickle->stop();
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        if (it->get() == &c) {
+            // Kept until the next event loop turn: this may run inside one of
+            // the connection's own notifiers.
+            m_dropped.push_back(std::move(*it));
+            m_connections.erase(it);
+            break;
+        }
+    }
+    QTimer::singleShot(0, this, [this] { m_dropped.clear(); });
+}
+
+RefusedPort::RefusedPort()
+{
+    UniqueFd fd = tcpSocket();
+    if (!bindTo(fd.get(), loopbackAddress(), 0))
+        return;
+    m_port = boundPort(fd.get());
+    m_fd = std::move(fd);
+}
+
+UnansweredPort::UnansweredPort()
+{
+    UniqueFd listener = tcpSocket();
+    if (!bindTo(listener.get(), loopbackAddress(), 0) || ::listen(listener.get(), 0) != 0) {
+        m_error = errnoText("listen", errno);
+        return;
+    }
+    m_port = boundPort(listener.get());
+    const sockaddr_in target = socketAddress(loopbackAddress(), m_port);
+    // Fill the accept queue; once a connect stays pending, SYNs are being dropped.
+    for (int i = 0; i < 8; ++i) {
+        UniqueFd client = tcpSocket();
+        const int rc = ::connect(client.get(), reinterpret_cast<const sockaddr *>(&target), sizeof target);
+        if (rc != 0 && errno != EINPROGRESS) {
+            m_error = errnoText("connect", errno);
+            return;
+        }
+        pollfd p {client.get(), POLLOUT, 0};
+        const int ready = ::poll(&p, 1, 200);
+        m_fillers.push_back(std::move(client));
+        if (ready == 0) {
+            m_listener = std::move(listener);
+            m_valid = true;
+            return;
+        }
+    }
+    m_error = QStringLiteral("the kernel completed every connection; no SYN was dropped");
+}
+
+} // namespace sentrel::test

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "probes/UniqueFd.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace sentrel::test {
+
+// `dotted` (a loopback address such as "127.0.0.1") in network order.
+uint32_t loopbackAddress(const char *dotted = "127.0.0.1");
+
+// A loopback address in 127.0.0.0/8 that other test processes are unlikely to
+// use, so that fixed ports (13, 25, 80 ...) can be bound without collisions.
+QByteArray privateLoopbackAddress(int salt);
+
+// What a LoopbackServer does with every connection it accepts.
+struct PeerScript
+{
+    enum class Then {
+        Close, // send the greeting, then half-close and read until the client closes
+        Silent, // send the greeting, then nothing; never close
+        Trickle, // send the greeting, then `chunk` every `intervalMs`; never close
+        Stream, // send the greeting, then `chunk` over and over as fast as possible
+    };
+    PeerScript(QByteArray greeting = {}, Then then = Then::Close)
+        : greeting(std::move(greeting))
+        , then(then)
+    { }
+
+    QByteArray greeting;
+    Then then;
+    QByteArray chunk = QByteArrayLiteral(".");
+    int intervalMs = 1000;
+    // Read urgent data inline (SO_OOBINLINE) instead of as out-of-band bytes.
+    bool oobInline = false;
+};
+
+// A TCP server on a loopback address, driven by the Qt event loop, that plays
+// `PeerScript` on every connection and records every byte the clients send.
+class LoopbackServer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit LoopbackServer(PeerScript script, const QByteArray &dotted = QByteArrayLiteral("127.0.0.1"),
+        uint16_t port = 0, QObject *parent = nullptr);
+    ~LoopbackServer() override;
+
+    bool isListening() const { return m_listener.valid(); }
+    // Why listening failed ("bind 127.0.0.1:13: Permission denied").
+    QString errorString() const { return m_error; }
+    uint16_t port() const { return m_port; }
+    uint32_t address() const { return m_address; }
+
+    int acceptedCount() const { return m_accepted; }
+    // Connections not yet closed by the client.
+    int openCount() const;
+    // Bytes received in the normal stream (inline urgent bytes included).
+    QByteArray received() const { return m_received; }
+    // Bytes received as out-of-band data.
+    QByteArray urgent() const { return m_urgent; }
+    qint64 bytesSent() const { return m_sent; }
+
+    struct Connection;
+
+private:
+    void acceptAll();
+    void onReadable(Connection &c);
+    void onUrgent(Connection &c);
+    void onWritable(Connection &c);
+    void queue(Connection &c, const QByteArray &bytes);
+    void flush(Connection &c);
+    void drop(Connection &c);
+
+    PeerScript m_script;
+    QString m_error;
+    uint16_t m_port = 0;
+    uint32_t m_address = 0;
+    int m_accepted = 0;
+    QByteArray m_received;
+    QByteArray m_urgent;
+    qint64 m_sent = 0;
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    std::vector<std::unique_ptr<Connection>> m_dropped;
+    UniqueFd m_listener;
+    std::unique_ptr<QSocketNotifier> m_acceptNotifier;
+};
+
+// A loopback port that refuses connections: bound but not listening, held for
+// the lifetime of the object so that nobody else takes it.
+class RefusedPort
+{
+public:
+    RefusedPort();
+    bool isValid() const { return m_fd.valid(); }
+    uint16_t port() const { return m_port; }
+    uint32_t address() const { return loopbackAddress(); }
+
+private:
+    UniqueFd m_fd;
+    uint16_t m_port = 0;
+};
+
+// A loopback port whose connection attempts are never answered: a listener with
+// a full accept queue, so the kernel drops further SYNs and connects hang.
+class UnansweredPort
+{
+public:
+    UnansweredPort();
+    // False when the kernel answered anyway; the reason is in errorString().
+    bool isValid() const { return m_valid; }
+    QString errorString() const { return m_error; }
+    uint16_t port() const { return m_port; }
+    uint32_t address() const { return loopbackAddress(); }
+
+private:
+    UniqueFd m_listener;
+    std::vector<UniqueFd> m_fillers;
+    uint16_t m_port = 0;
+    bool m_valid = false;
+    QString m_error;
+};
+
+} // namespace sentrel::test

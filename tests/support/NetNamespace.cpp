@@ -1,0 +1,125 @@
+#include "NetNamespace.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace sentrel::test {
+
+namespace {
+
+QString prefix()
+{
+    return QStringLiteral("sentrel-%1-").arg(QCoreApplication::applicationPid());
+}
+
+} // namespace
+
+bool runTool(const QString &program, const QStringList &args, QString *error)
+{
+    const QString command = program + QLatin1Char(' ') + args.join(QLatin1Char(' '));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, args);
+    if (!process.waitForStarted(5000) || !process.waitForFinished(10000)) {
+        if (error)
+            *error = command + QStringLiteral(": ") + process.errorString();
+        return false;
+    }
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        if (error)
+            *error = command + QStringLiteral(": ") + QString::fromLocal8Bit(process.readAll()).trimmed();
+        return false;
+    }
+    return true;
+}
+
+bool runIp(const QStringList &args, QString *error)
+{
+    return runTool(QStringLiteral("ip"), args, error);
+}
+
+QString namespaceUnavailableReason()
+{
+    if (::geteuid() != 0)
+        return QStringLiteral("network namespaces need root");
+    QString error;
+    if (!runIp({QStringLiteral("netns"), QStringLiteral("list")}, &error))
+        return QStringLiteral("`ip netns` does not work here: ") + error;
+    return QString();
+}
+
+NetNamespace::NetNamespace(const QString &tag)
+    : m_name(prefix() + tag)
+{
+    if (!runIp({QStringLiteral("netns"), QStringLiteral("add"), m_name}, &m_error))
+        return;
+    m_valid = true;
+    if (!ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")}))
+        m_valid = false;
+}
+
+NetNamespace::~NetNamespace()
+{
+    if (QFile::exists(QStringLiteral("/run/netns/") + m_name))
+        runIp({QStringLiteral("netns"), QStringLiteral("delete"), m_name});
+}
+
+bool NetNamespace::ip(const QStringList &args)
+{
+    return runIp(QStringList {QStringLiteral("-n"), m_name} + args, &m_error);
+}
+
+bool NetNamespace::writeSysctl(const QString &key, const QByteArray &value)
+{
+    NamespaceEntry inside(*this);
+    if (!inside.isValid()) {
+        m_error = QStringLiteral("cannot enter ") + m_name;
+        return false;
+    }
+    QFile file(QStringLiteral("/proc/sys/") + key);
+    if (!file.open(QIODevice::WriteOnly) || file.write(value) != value.size()) {
+        m_error = QStringLiteral("cannot write /proc/sys/%1: %2").arg(key, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QByteArray NetNamespace::readSysctl(const QString &key)
+{
+    NamespaceEntry inside(*this);
+    QFile file(QStringLiteral("/proc/sys/") + key);
+    if (!inside.isValid() || !file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll().trimmed();
+}
+
+void NetNamespace::removeLeftovers()
+{
+    const QStringList names =
+        QDir(QStringLiteral("/run/netns")).entryList({prefix() + QLatin1Char('*')}, QDir::Files);
+    for (const QString &name : names)
+        runIp({QStringLiteral("netns"), QStringLiteral("delete"), name});
+}
+
+NamespaceEntry::NamespaceEntry(const NetNamespace &ns)
+{
+    // setns() moves only the calling thread, so the thread's own link is the way home.
+    m_home = UniqueFd(::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+    const UniqueFd target(::open(
+        QFile::encodeName(QStringLiteral("/run/netns/") + ns.name()).constData(), O_RDONLY | O_CLOEXEC));
+    m_entered = m_home && target && ::setns(target.get(), CLONE_NEWNET) == 0;
+}
+
+NamespaceEntry::~NamespaceEntry()
+{
+    if (m_entered && ::setns(m_home.get(), CLONE_NEWNET) != 0)
+        qFatal("cannot return to the original network namespace");
+}
+
+} // namespace sentrel::test

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "probes/UniqueFd.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace sentrel::test {
+
+// Why this process cannot create network namespaces (not root, no working `ip`),
+// or the empty text when it can.
+QString namespaceUnavailableReason();
+
+// A network namespace made for one test with `ip netns`, named after the process
+// id so parallel runs never meet, with its loopback up. Removed on destruction.
+class NetNamespace
+{
+public:
+    explicit NetNamespace(const QString &tag);
+    ~NetNamespace();
+    NetNamespace(const NetNamespace &) = delete;
+    NetNamespace &operator=(const NetNamespace &) = delete;
+
+    // False when creation failed; error() says why.
+    bool isValid() const { return m_valid; }
+    QString error() const { return m_error; }
+    QString name() const { return m_name; }
+
+    // Runs `ip -n <name> args...`; false (and error() set) unless it exits with 0.
+    bool ip(const QStringList &args);
+
+    // Writes `value` to /proc/sys/<key> as seen from inside the namespace.
+    bool writeSysctl(const QString &key, const QByteArray &value);
+
+    // Reads /proc/sys/<key> as seen from inside the namespace, trimmed.
+    QByteArray readSysctl(const QString &key);
+
+    // Removes namespaces that an earlier, crashed run of this process id left behind.
+    static void removeLeftovers();
+
+private:
+    QString m_name;
+    QString m_error;
+    bool m_valid = false;
+};
+
+// Runs `program args...`; false (and `error` set) unless it exits with 0.
+bool runTool(const QString &program, const QStringList &args, QString *error = nullptr);
+
+// Runs `ip args...`; false (and `error` set) unless it exits with 0.
+bool runIp(const QStringList &args, QString *error = nullptr);
+
+// Moves the calling thread into a namespace until destroyed; sockets opened
+// meanwhile belong to that namespace and stay there.
+class NamespaceEntry
+{
+public:
+    explicit NamespaceEntry(const NetNamespace &ns);
+    ~NamespaceEntry();
+    NamespaceEntry(const NamespaceEntry &) = delete;
+    NamespaceEntry &operator=(const NamespaceEntry &) = delete;
+
+    bool isValid() const { return m_entered; }
+
+private:
+    UniqueFd m_home;
+    bool m_entered = false;
+};
+
+} // namespace sentrel::test
