@@ -30,6 +30,8 @@ void TargetTable::assign(std::vector<Target> slots)
         m_slots.back().Status = TargetStatus::Free;
     }
     ++m_generation;
+    if (m_replaced)
+        m_replaced();
 }
 
 int TargetTable::usedCount() const

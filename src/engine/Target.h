@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace sentrel {
@@ -83,6 +84,10 @@ public:
     // work started on the old table can tell it no longer applies.
     quint64 generation() const { return m_generation; }
 
+    // Called right after the table has been replaced as a whole, so that work
+    // running on it (a check cycle) can stop at once. One listener; empty clears it.
+    void setReplacedListener(std::function<void()> listener) { m_replaced = std::move(listener); }
+
     auto begin() { return m_slots.begin(); }
     auto end() { return m_slots.end(); }
     auto begin() const { return m_slots.begin(); }
@@ -91,6 +96,7 @@ public:
 private:
     std::vector<Target> m_slots;
     quint64 m_generation = 0;
+    std::function<void()> m_replaced;
 };
 
 // Program-wide settings that the engine reads; one instance for the run.

@@ -50,8 +50,8 @@ private Q_SLOTS:
 
         QTest::newRow("four lines") << latin1("A\r\nB\r\nC\r\nD\r\n") << latin1("A") << latin1("B")
                                     << latin1("C\r\nD\r\n");
-        QTest::newRow("blank lines skipped") << latin1("A\r\n\r\nB\r\n\r\nC\r\nD") << latin1("A") << latin1("B")
-                                             << latin1("C\r\nD");
+        QTest::newRow("blank lines skipped")
+            << latin1("A\r\n\r\nB\r\n\r\nC\r\nD") << latin1("A") << latin1("B") << latin1("C\r\nD");
         QTest::newRow("two lines") << latin1("A\r\nB") << latin1("A") << latin1("B") << QString();
         QTest::newRow("one line") << latin1("A") << latin1("A") << QString() << QString();
         QTest::newRow("one line crlf") << latin1("A\r\n") << latin1("A") << latin1("\n") << QString();
@@ -61,14 +61,17 @@ private Q_SLOTS:
         QTest::newRow("only crlf") << latin1("\r\n") << QString() << latin1("\n") << QString();
         QTest::newRow("only breaks") << latin1("\r\n\r\n\r\n") << QString() << latin1("\n") << QString();
         QTest::newRow("single cr") << latin1("\r") << QString() << QString() << QString();
-        QTest::newRow("cr only breaks") << latin1("A\rB\rC\rD") << latin1("A") << latin1("B") << latin1("C\rD");
-        QTest::newRow("lf only breaks") << latin1("A\nB\nC\nD\n") << latin1("A") << latin1("B")
-                                        << latin1("C\nD\n");
+        QTest::newRow("cr only breaks")
+            << latin1("A\rB\rC\rD") << latin1("A") << latin1("B") << latin1("C\rD");
+        QTest::newRow("lf only breaks")
+            << latin1("A\nB\nC\nD\n") << latin1("A") << latin1("B") << latin1("C\nD\n");
         // A rest of a single character counts as no rest, as in firstline.
-        QTest::newRow("third line one char") << latin1("A\r\nB\r\nC") << latin1("A") << latin1("B") << QString();
-        QTest::newRow("third line two chars") << latin1("A\nB\nCD") << latin1("A") << latin1("B") << latin1("CD");
-        QTest::newRow("second line then breaks") << latin1("A\r\nB\r\n\r\n") << latin1("A") << latin1("B")
-                                                 << QString();
+        QTest::newRow("third line one char")
+            << latin1("A\r\nB\r\nC") << latin1("A") << latin1("B") << QString();
+        QTest::newRow("third line two chars")
+            << latin1("A\nB\nCD") << latin1("A") << latin1("B") << latin1("CD");
+        QTest::newRow("second line then breaks")
+            << latin1("A\r\nB\r\n\r\n") << latin1("A") << latin1("B") << QString();
     }
     void firsttwo()
     {

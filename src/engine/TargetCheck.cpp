@@ -1,0 +1,227 @@
+#include "engine/TargetCheck.h"
+
+#include "engine/TextLines.h"
+#include "probes/HostResolver.h"
+#include "probes/NetWareProbe.h"
+
+#include <QMetaObject>
+
+namespace sentrel {
+
+namespace {
+
+const QString CrLf = QStringLiteral("\r\n");
+
+} // namespace
+
+TargetCheck::TargetCheck(int16_t index, const Target &target, const ProbeKit &kit, QObject *parent)
+    : QObject(parent)
+    , m_index(index)
+    , m_target(target)
+    , m_kit(kit)
+{ }
+
+// Members are destroyed in reverse order, so the probes (and their sockets) go
+// before anything they could call back into.
+TargetCheck::~TargetCheck() = default;
+
+void TargetCheck::start()
+{
+    if (!m_target.UseM && !m_target.UsePX && !m_target.UseP && !m_target.UseIPX) {
+        m_info = QStringLiteral("No test method defined.");
+        m_result = 0;
+    }
+    m_timeout = m_target.Timeout > 0 ? m_target.Timeout : int16_t(60);
+    if (m_target.UseM || m_target.UsePX || m_target.UseP) {
+        // Resolved on every check: the address of a name may change between cycles.
+        m_kit.resolver->ResolveHostAddress(m_target.Hostname, this, [this](const ResolveResult &r) {
+            m_address = r.address;
+            if (r.address == NoAddress) {
+                m_output = GetWinsockErrorText(r.error);
+                m_info = QStringLiteral("Unable to identify host");
+                m_result = 3;
+            }
+            runStep(Step::Agent);
+        });
+        return;
+    }
+    advance(Step::Agent);
+}
+
+void TargetCheck::advance(Step next)
+{
+    // Each step continues from the event loop, so a probe's callback has returned
+    // (and may be destroyed) before the next one starts.
+    QMetaObject::invokeMethod(
+        this, [this, next] { runStep(next); }, Qt::QueuedConnection);
+}
+
+void TargetCheck::setCaption(const QString &caption)
+{
+    if (caption == m_caption)
+        return;
+    m_caption = caption;
+    Q_EMIT captionChanged(m_index, m_caption);
+}
+
+void TargetCheck::runStep(Step step)
+{
+    const auto progress = [this](const QString &caption) { setCaption(caption); };
+    switch (step) {
+    case Step::Resolve:
+    case Step::Agent:
+        if (m_target.UsePX && m_target.PXPort > 0 && m_result == -1) {
+            m_port = checkport(m_address, m_target.PXPort, m_timeout, false, m_kit.abortRequested, progress,
+                [this](ProbeStatus code, const QString &reply) {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, code, reply] {
+                            m_port.reset();
+                            agentAnswered(code, reply);
+                        },
+                        Qt::QueuedConnection);
+                });
+            return;
+        }
+        [[fallthrough]];
+    case Step::Port:
+        if (m_target.UseM && m_result == -1 && m_target.Port > 0) {
+            m_port = checkport(m_address, m_target.Port, m_timeout, true, m_kit.abortRequested, progress,
+                [this](ProbeStatus code, const QString &reply) {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, code, reply] {
+                            m_port.reset();
+                            portAnswered(code, reply);
+                        },
+                        Qt::QueuedConnection);
+                });
+            return;
+        }
+        [[fallthrough]];
+    case Step::Echo:
+        if (m_target.UseP && m_result == -1) {
+            m_echo = pingcheck(*m_kit.icmp, m_address, 2, m_index, *m_kit.table, *m_kit.settings,
+                [this](ProbeStatus code, const QString &msg) {
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, code, msg] {
+                            m_echo.reset();
+                            echoAnswered(code, msg);
+                        },
+                        Qt::QueuedConnection);
+                });
+            return;
+        }
+        [[fallthrough]];
+    case Step::NetWare:
+        if (m_target.UseIPX) {
+            QString msg;
+            m_result = ipxcheck(*m_kit.netware, m_target.Hostname, msg, m_target.Slots, m_target.MinSlots);
+            m_output = msg;
+            QString rest;
+            m_info = firstline(msg, rest);
+        }
+        [[fallthrough]];
+    case Step::Done:
+        finish();
+        return;
+    }
+}
+
+void TargetCheck::agentAnswered(ProbeStatus code, const QString &reply)
+{
+    m_result = code;
+    switch (code) {
+    case -1:
+        m_output = reply + CrLf;
+        break;
+    case 0:
+        m_info = QStringLiteral("An error occurred.");
+        m_output = reply + CrLf;
+        break;
+    case 3:
+        m_info = reply;
+        break;
+    case 1:
+    case 2: {
+        if (m_target.TimeOK)
+            m_result = 1;
+        QString info, rest;
+        const QString status = firsttwo(reply, info, rest);
+        m_info = info;
+        m_output = rest + CrLf;
+        if (status == QLatin1String("OK") || status == QLatin1String("0")) {
+            // the read's own result stands
+        } else if (status == QLatin1String("WARNING") || status == QLatin1String("1")) {
+            m_result = 2;
+        } else if (status == QLatin1String("DOWN") || status == QLatin1String("2")) {
+            m_result = 3;
+        } else {
+            m_result = 0;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    setCaption(QString());
+    runStep(Step::Port);
+}
+
+void TargetCheck::portAnswered(ProbeStatus code, const QString &reply)
+{
+    m_result = code;
+    switch (code) {
+    case -1:
+        m_output += reply + CrLf;
+        break;
+    case 0:
+        m_info = QStringLiteral("An error occurred.");
+        m_output += reply + CrLf;
+        break;
+    case 3:
+        m_info = reply;
+        m_output += reply + CrLf;
+        break;
+    case 1:
+    case 2: {
+        if (m_target.TimeOK)
+            m_result = 1;
+        QString rest;
+        m_info = firstline(reply, rest);
+        m_output += rest + CrLf;
+        break;
+    }
+    default:
+        break;
+    }
+    // The agent was expected, but only the port answered.
+    if (m_result == 1 && m_target.UsePX)
+        m_result = 2;
+    setCaption(QString());
+    runStep(Step::Echo);
+}
+
+void TargetCheck::echoAnswered(ProbeStatus code, const QString &msg)
+{
+    m_result = code;
+    m_info = msg;
+    m_output += msg + CrLf;
+    // The host answers the echo but not the port or agent it should.
+    if (m_result == 1 && (m_target.UseM || m_target.UsePX))
+        m_result = 2;
+    runStep(Step::NetWare);
+}
+
+void TargetCheck::finish()
+{
+    if (m_result == -1) {
+        m_result = 3;
+        m_info = QStringLiteral("All checks failed.");
+    }
+    m_finished = true;
+    Q_EMIT finished(m_index);
+}
+
+} // namespace sentrel

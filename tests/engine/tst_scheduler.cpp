@@ -1,0 +1,155 @@
+#include "CycleRig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace sentrel;
+using namespace sentrel::test;
+
+class TstScheduler : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void countdownWithDelayFive()
+    {
+        CycleRig rig;
+        rig.settings.Delay = 5;
+        QSignalSpy started(rig.monitor.get(), &Monitor::cycleStarted);
+        QStringList seen;
+        for (int tick = 0; tick < 4; ++tick) {
+            rig.monitor->Timer_Timer();
+            seen << rig.view.countCaption;
+        }
+        QCOMPARE(seen,
+            (QStringList {QStringLiteral("Mins:  4"), QStringLiteral("Mins:  3"), QStringLiteral("Mins:  2"),
+                QStringLiteral("Mins:  1")}));
+        QCOMPARE(started.size(), 0);
+        rig.view.countCaptions.clear();
+        rig.monitor->Timer_Timer(); // the empty table's cycle ends at once
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(rig.view.countCaptions.first(), QStringLiteral("Mins:  0"));
+        QCOMPARE(rig.view.countCaption, QStringLiteral("Mins:  5"));
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(0));
+    }
+
+    void delayOneChecksEveryTickAndLeavesLabelEmpty()
+    {
+        for (const int16_t delay : {int16_t(1), int16_t(0), int16_t(-3)}) {
+            CycleRig rig;
+            rig.settings.Delay = delay;
+            QSignalSpy started(rig.monitor.get(), &Monitor::cycleStarted);
+            rig.monitor->Timer_Timer();
+            rig.monitor->Timer_Timer();
+            QCOMPARE(started.size(), 2);
+            QCOMPARE(rig.view.countCaption, QString());
+        }
+    }
+
+    void shorterDelayTakesEffectOnNextTick()
+    {
+        CycleRig rig;
+        rig.settings.Delay = 10;
+        QSignalSpy started(rig.monitor.get(), &Monitor::cycleStarted);
+        for (int i = 0; i < 5; ++i)
+            rig.monitor->Timer_Timer();
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(5));
+        rig.settings.Delay = 2;
+        rig.monitor->Timer_Timer();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(rig.view.countCaption, QStringLiteral("Mins:  2"));
+    }
+
+    void updateNowDuringCycleDoesNothing()
+    {
+        CycleRig rig;
+        auto slow = lowPortServer([] {
+            PeerScript p;
+            p.then = PeerScript::Then::Silent;
+            return p;
+        }());
+        QVERIFY(slow);
+        const auto i = rig.add(QStringLiteral("S"), FormatDottedAddress(slow->address()));
+        rig.table[i].UseM = true;
+        rig.table[i].Port = static_cast<int16_t>(slow->port());
+        rig.table[i].Timeout = 1;
+        rig.grid.load_display();
+        rig.settings.Delay = 10;
+        rig.monitor->Timer_Timer();
+        rig.monitor->Timer_Timer();
+        QSignalSpy started(rig.monitor.get(), &Monitor::cycleStarted);
+        rig.monitor->optupdate_Click();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(0));
+        rig.monitor->Timer_Timer();
+        rig.monitor->Timer_Timer();
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(2)); // ticks still count during a cycle
+        rig.monitor->optupdate_Click();
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(2));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 10000);
+    }
+
+    void abortWithoutCycleDoesNothing()
+    {
+        CycleRig rig;
+        rig.monitor->optabort_Click();
+        QVERIFY(!rig.monitor->AbortRequested());
+    }
+
+    void switchingMonitoring()
+    {
+        CycleRig rig;
+        QSignalSpy started(rig.monitor.get(), &Monitor::cycleStarted);
+        rig.settings.Delay = 3;
+        rig.monitor->Timer_Timer();
+        rig.monitor->optenable_Click(); // off
+        QVERIFY(!rig.monitor->monitoringEnabled());
+        QVERIFY(!rig.monitor->timerRunning());
+        QCOMPARE(started.size(), 0);
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(0));
+        rig.monitor->Timer_Timer();
+        rig.monitor->optenable_Click(); // on again: at once, and the count starts over
+        QVERIFY(rig.monitor->monitoringEnabled());
+        QCOMPARE(started.size(), 1);
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(0));
+        QVERIFY(rig.monitor->timerRunning());
+    }
+
+    void warnMenuMirrorsSetting()
+    {
+        CycleRig rig;
+        rig.settings.Warn = false;
+        QSignalSpy changed(rig.monitor.get(), &Monitor::warnChanged);
+        rig.monitor->optwarn_Click();
+        QVERIFY(rig.settings.Warn);
+        rig.monitor->optwarn_Click();
+        QVERIFY(!rig.settings.Warn);
+        QCOMPARE(changed.size(), 2);
+    }
+
+    void editingPausesTheTimer()
+    {
+        CycleRig rig;
+        rig.monitor->resumeTimer();
+        QVERIFY(rig.monitor->timerRunning());
+        rig.monitor->pauseTimer();
+        QVERIFY(!rig.monitor->timerRunning());
+        rig.monitor->setMonitoringEnabled(false);
+        rig.monitor->resumeTimer();
+        QVERIFY(!rig.monitor->timerRunning());
+    }
+
+    void refreshRebuildsWithoutChecking()
+    {
+        CycleRig rig;
+        QSignalSpy started(rig.monitor.get(), &Monitor::cycleStarted);
+        const auto i = rig.add(QStringLiteral("A"));
+        rig.monitor->optrefresh_Click();
+        QCOMPARE(rig.grid.rowCount(), 2);
+        QCOMPARE(rig.grid.cell(rig.table[i].Row, 0), QStringLiteral("A"));
+        QCOMPARE(started.size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstScheduler)
+#include "tst_scheduler.moc"

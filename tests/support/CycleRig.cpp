@@ -1,0 +1,152 @@
+#include "CycleRig.h"
+
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <arpa/inet.h>
+
+namespace sentrel::test {
+
+void FakeNames::set(const QString &name, uint32_t address)
+{
+    QMutexLocker lock(&m_mutex);
+    m_names.insert(name, address);
+}
+
+void FakeNames::remove(const QString &name)
+{
+    QMutexLocker lock(&m_mutex);
+    m_names.remove(name);
+}
+
+int FakeNames::lookups() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_lookups;
+}
+
+NameLookup FakeNames::lookup()
+{
+    return [this](const QString &name) {
+        QMutexLocker lock(&m_mutex);
+        ++m_lookups;
+        const auto it = m_names.constFind(name);
+        if (it == m_names.constEnd())
+            return ResolveResult {NoAddress, WsaError::HostNotFound};
+        return ResolveResult {*it, WsaError::NoError};
+    };
+}
+
+FixedNetWare::FixedNetWare()
+{
+    const char name[] = "FS1";
+    std::copy(std::begin(name), std::end(name), version.serverName.begin());
+    version.fileServiceVersion = 4;
+    version.maxConnections = 100;
+    version.connectionsInUse = 10;
+    misc.uptime = 99;
+    misc.utilisation = 7;
+}
+
+uint32_t FixedNetWare::NWAttachToFileServer(const QByteArray &, Handle &connection)
+{
+    connection = 1;
+    return attachResult;
+}
+
+uint32_t FixedNetWare::NWGetFileServerVersionInfo(Handle, NetWareVersionInfo &info)
+{
+    info = version;
+    return 0;
+}
+
+uint32_t FixedNetWare::NWGetFileServerMiscInfo(Handle, NetWareMiscInfo &info)
+{
+    info = misc;
+    return 0;
+}
+
+uint32_t FixedNetWare::NWCCCloseConn(Handle)
+{
+    return 0;
+}
+
+CycleRig::CycleRig()
+{
+    resolver = std::make_unique<HostResolver>(names.lookup());
+    icmp = std::make_unique<IcmpEchoService>();
+    ProbeKit kit;
+    kit.resolver = resolver.get();
+    kit.icmp = icmp.get();
+    kit.netware = &netware;
+    monitor = std::make_unique<Monitor>(table, settings, grid, view, kit);
+    monitor->setLogWriter([this] {
+        ++logEntries;
+        for (const Target &t : table) {
+            if (!t.isFree())
+                logged << t.Desc + QLatin1Char('|') + QString::number(t.Status) + QLatin1Char('|') + t.Info;
+        }
+    });
+}
+
+CycleRig::~CycleRig()
+{
+    monitor.reset();
+}
+
+int16_t CycleRig::add(const QString &desc, const QString &hostname)
+{
+    if (table.usedCount() == 0 && table.size() == 1 && table[0].isFree())
+        table.assign({Target {}});
+    else
+        table.growtable();
+    const int16_t i = table.lastIndex();
+    Target &t = table[i];
+    t.Status = 0;
+    t.Desc = desc;
+    t.Hostname = hostname;
+    t.SmoothedRtt = -1;
+    return i;
+}
+
+bool CycleRig::runCycle(int timeoutMs)
+{
+    if (monitor->CycleRunning())
+        return false;
+    QSignalSpy done(monitor.get(), &Monitor::cycleFinished);
+    monitor->do_check();
+    if (done.isEmpty() && !done.wait(timeoutMs))
+        return false;
+    return !monitor->CycleRunning();
+}
+
+QString CycleRig::rowText(int16_t index) const
+{
+    const int row = table[index].Row;
+    return grid.cell(row, 0) + QLatin1Char('|') + grid.cell(row, 1) + QLatin1Char('|') + grid.cell(row, 2);
+}
+
+std::unique_ptr<LoopbackServer> lowPortServer(const PeerScript &script)
+{
+    auto *rng = QRandomGenerator::global();
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const QByteArray address = QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200))
+            + '.' + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
+        const auto port = static_cast<uint16_t>(rng->bounded(10000, 32000));
+        auto server = std::make_unique<LoopbackServer>(script, address, port);
+        if (server->isListening())
+            return server;
+    }
+    return nullptr;
+}
+
+QString refusingHost()
+{
+    // Nothing in the tests binds 127.77.x.x.
+    return QStringLiteral("127.77.%1.%2")
+        .arg(QRandomGenerator::global()->bounded(1, 255))
+        .arg(QRandomGenerator::global()->bounded(1, 255));
+}
+
+} // namespace sentrel::test

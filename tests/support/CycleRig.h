@@ -1,0 +1,107 @@
+#pragma once
+
+#include "LoopbackPeers.h"
+#include "engine/Monitor.h"
+#include "engine/StatusGrid.h"
+#include "probes/HostResolver.h"
+#include "probes/IcmpProbe.h"
+#include "probes/NetWareProbe.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QStringList>
+
+#include <memory>
+
+namespace sentrel::test {
+
+// Records everything the engine shows in the main window.
+class RecordingView : public MonitorView
+{
+public:
+    void setStatusCaption(const QString &text) override { statusCaptions << text; }
+    void setCountCaption(const QString &text) override
+    {
+        countCaption = text;
+        countCaptions << text;
+    }
+    void setWindowIconImage(WindowIcon icon) override { icons << icon; }
+    void setAbortEnabled(bool enabled) override { abortEnabled = enabled; }
+    void setLogCommandsEnabled(bool enabled) override { logCommandsEnabledLog << enabled; }
+    void beep() override { ++beeps; }
+    void raiseAlert(const QString &desc) override { alerts << desc; }
+
+    QStringList statusCaptions;
+    QString countCaption;
+    QStringList countCaptions;
+    QList<WindowIcon> icons;
+    bool abortEnabled = false;
+    QList<bool> logCommandsEnabledLog;
+    int beeps = 0;
+    QStringList alerts;
+};
+
+// A name service whose answers the test sets; counts the questions.
+class FakeNames
+{
+public:
+    void set(const QString &name, uint32_t address);
+    void remove(const QString &name);
+    int lookups() const;
+    NameLookup lookup();
+
+private:
+    mutable QMutex m_mutex;
+    QHash<QString, uint32_t> m_names;
+    int m_lookups = 0;
+};
+
+// A NetWare client that answers the same for every server.
+class FixedNetWare : public NetWareClient
+{
+public:
+    uint32_t attachResult = 0;
+    NetWareVersionInfo version;
+    NetWareMiscInfo misc;
+    FixedNetWare();
+    uint32_t NWAttachToFileServer(const QByteArray &serverName, Handle &connection) override;
+    uint32_t NWGetFileServerVersionInfo(Handle connection, NetWareVersionInfo &info) override;
+    uint32_t NWGetFileServerMiscInfo(Handle connection, NetWareMiscInfo &info) override;
+    uint32_t NWCCCloseConn(Handle connection) override;
+};
+
+// The engine with everything around it except widgets: table, settings, grid,
+// a recording view, a scripted name service and a fixed NetWare client.
+struct CycleRig
+{
+    CycleRig();
+    ~CycleRig();
+
+    // Appends a Target (Desc = name) with no methods; returns its index.
+    int16_t add(const QString &desc, const QString &hostname = QStringLiteral("127.0.0.1"));
+    // Runs one cycle to its end (or fails the wait after `timeoutMs`).
+    bool runCycle(int timeoutMs = 30000);
+    // The grid row of a Target: its three visible cells joined by "|".
+    QString rowText(int16_t index) const;
+
+    TargetTable table;
+    GlobalSettings settings;
+    TargetGrid grid {table};
+    RecordingView view;
+    FakeNames names;
+    FixedNetWare netware;
+    std::unique_ptr<HostResolver> resolver;
+    std::unique_ptr<IcmpEchoService> icmp;
+    std::unique_ptr<Monitor> monitor;
+    int logEntries = 0;
+    QStringList logged; // one "desc|status|info" line per used slot at each log entry
+};
+
+// A TCP server on an address of its own in 127.0.0.0/8 and a port below 32768,
+// since a Target's port is a signed 16-bit number.
+std::unique_ptr<LoopbackServer> lowPortServer(const PeerScript &script);
+
+// A loopback address where nothing listens: every port there refuses.
+QString refusingHost();
+
+} // namespace sentrel::test
