@@ -1,7 +1,7 @@
-#include "probes/WinSock.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
-#include <QLabel>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
@@ -10,13 +10,9 @@ int main(int argc, char *argv[])
     QApplication::setOrganizationName(QStringLiteral("Sentrel"));
     QApplication::setApplicationVersion(QStringLiteral(SENTREL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("sentrel"));
-    if (!sentrel::StartWinsock())
-        return 1;
-    // Stand-in until the main window lands.
-    QLabel label(QStringLiteral("Sentrel"));
-    label.setObjectName(QStringLiteral("frmmain"));
-    label.setWindowTitle(QStringLiteral("Sentrel"));
-    label.resize(400, 200);
-    label.show();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/sentrel.svg")));
+
+    sentrel::MainWindow window({});
+    window.startup();
     return QApplication::exec();
 }

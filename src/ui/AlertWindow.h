@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QWidget>
+
+class QLabel;
+
+namespace sentrel {
+
+// The problem alert (`frmalert`): names a Target and the time it was raised,
+// stays on top without taking focus, and closes only by "Acknowledge".
+class AlertWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit AlertWindow(const QString &hostDescription,
+        const QDateTime &raisedAt = QDateTime::currentDateTime(), const QLocale &locale = QLocale::system());
+
+    // Shows the window on top of all others at its own place, without activating it.
+    void showOnTop();
+
+    // "Date: " + short date + "  Time: " + long time without the time zone.
+    static QString timeText(const QDateTime &when, const QLocale &locale);
+};
+
+} // namespace sentrel

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace sentrel {
+
+// The number a text box holds: the decimal number at the start of its text after
+// leading blanks ("10 min" is 10, "abc" is 0). Too large a number gives +/-infinity.
+double leadingNumber(const QString &text);
+
+// A value rounded to the nearest whole number, halves to even (2.5 gives 2, 3.5 gives 4).
+double roundHalfEven(double value);
+
+// leadingNumber() rounded half to even, when it fits the range [lowest, highest].
+std::optional<int64_t> wholeNumberIn(const QString &text, int64_t lowest, int64_t highest);
+
+// leadingNumber() rounded half to even when it fits a signed 16-bit field.
+std::optional<int16_t> number16(const QString &text);
+
+// leadingNumber() rounded half to even when it fits a signed 32-bit field.
+std::optional<int32_t> number32(const QString &text);
+
+// A number with a leading blank in place of a plus sign and at most four decimals:
+// " 8.25", " 9", "-1.5".
+QString spacedDecimal(double value);
+
+// The text without the blanks (spaces) at both ends; other white space stays.
+QString trimBlanks(const QString &text);
+
+} // namespace sentrel

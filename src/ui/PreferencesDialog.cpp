@@ -1,0 +1,137 @@
+#include "ui/PreferencesDialog.h"
+
+#include "probes/ProbeTypes.h"
+#include "ui/FieldText.h"
+#include "ui/Fonts.h"
+#include "ui/Twips.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <limits>
+
+namespace sentrel {
+
+namespace {
+
+constexpr int RowLabelLeft = 120;
+constexpr int BoxLeft = 2040;
+// Lines up the label's text with the text inside the slightly taller box.
+constexpr int LabelDrop = 30;
+
+QLineEdit *row(QWidget *parent, const char *boxName, const char *labelName, const char *caption, int top)
+{
+    auto *lbl = new QLabel(QString::fromLatin1(caption), parent);
+    lbl->setObjectName(QString::fromLatin1(labelName));
+    placeTwips(lbl, RowLabelLeft, top + LabelDrop, BoxLeft - RowLabelLeft - 60, 255);
+    auto *box = new QLineEdit(parent);
+    box->setObjectName(QString::fromLatin1(boxName));
+    placeTwips(box, BoxLeft, top, 615, 285);
+    return box;
+}
+
+// The number of a box when it is above 0 and, rounded half to even, within [lowest, highest].
+std::optional<int> positiveWhole(const QLineEdit *box, int lowest, int highest)
+{
+    const double value = leadingNumber(box->text());
+    if (!(value > 0))
+        return std::nullopt;
+    const double rounded = roundHalfEven(value);
+    if (rounded < lowest || rounded > highest)
+        return std::nullopt;
+    return static_cast<int>(rounded);
+}
+
+} // namespace
+
+PreferencesDialog::PreferencesDialog(
+    GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent)
+    : QDialog(parent)
+    , m_settings(settings)
+    , m_gridFontSize(gridFontSize)
+    , m_detailsFontSize(detailsFontSize)
+{
+    setObjectName(QStringLiteral("frmpref"));
+    setWindowTitle(QStringLiteral("User Preferences"));
+    setModal(false);
+    setFont(dialogFont());
+
+    chkwarn = new QCheckBox(QStringLiteral("Pop up on 'Warning' status?"), this);
+    chkwarn->setObjectName(QStringLiteral("chkwarn"));
+    placeTwips(chkwarn, 120, 120, 2535, 255);
+    chkerror = new QCheckBox(QStringLiteral("Pop up on 'Error' status?"), this);
+    chkerror->setObjectName(QStringLiteral("chkerror"));
+    placeTwips(chkerror, 120, 480, 2535, 255);
+
+    txtdecay = row(this, "txtdecay", "lbldecay", "Ping RTT decay rate", 960);
+    txtfreq = row(this, "txtfreq", "lblfreq", "Update frequency", 1440);
+    auto *mins = new QLabel(QStringLiteral("mins"), this);
+    mins->setObjectName(QStringLiteral("lblmins"));
+    placeTwips(mins, 2760, 1440 + LabelDrop, 495, 255);
+    txtlbfont = row(this, "txtlbfont", "lbllbfont", "Listbox font size", 1920);
+    txtdbfont = row(this, "txtdbfont", "lbldbfont", "Details box font size", 2280);
+    txtparallel = row(this, "txtparallel", "lblparallel", "Parallel checks", 2640);
+
+    auto *cmdok = new QPushButton(QStringLiteral("OK"), this);
+    cmdok->setObjectName(QStringLiteral("cmdok"));
+    placeTwips(cmdok, 240, 3120, 1335, 375);
+    auto *cmdcancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdcancel->setObjectName(QStringLiteral("cmdcancel"));
+    placeTwips(cmdcancel, 1680, 3120, 1335, 375);
+    cmdok->setAutoDefault(false);
+    cmdcancel->setAutoDefault(false);
+
+    fixClientSizeTwips(this, 3375, 3615);
+    centreOnScreen(this);
+
+    txtdbfont->setText(spacedDecimal(detailsFontSize));
+    txtlbfont->setText(spacedDecimal(gridFontSize));
+    txtfreq->setText(spaced(settings.Delay));
+    txtdecay->setText(spaced(settings.Decay));
+    txtparallel->setText(spaced(settings.Parallel));
+    chkwarn->setChecked(settings.Warn);
+    chkerror->setChecked(settings.Error);
+
+    connect(cmdok, &QPushButton::clicked, this, &PreferencesDialog::cmdokClicked);
+    connect(cmdcancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+PreferencesDialog *PreferencesDialog::showPreferences(QPointer<PreferencesDialog> &instance,
+    GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent)
+{
+    if (!instance) {
+        instance = new PreferencesDialog(settings, gridFontSize, detailsFontSize, parent);
+        instance->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    instance->show();
+    instance->raise();
+    instance->activateWindow();
+    return instance;
+}
+
+void PreferencesDialog::cmdokClicked()
+{
+    constexpr int Max16 = std::numeric_limits<int16_t>::max();
+    // A decay rate of 0 would make the ping average divide by zero, so it is ignored like "0".
+    if (const auto decay = positiveWhole(txtdecay, 1, Max16))
+        m_settings.Decay = static_cast<int16_t>(*decay);
+    m_settings.Warn = chkwarn->isChecked();
+    m_settings.Error = chkerror->isChecked();
+    // An interval that rounds to 0 is kept: the scheduler runs it like 1.
+    if (const auto delay = positiveWhole(txtfreq, 0, Max16))
+        m_settings.Delay = static_cast<int16_t>(*delay);
+    const double grid = leadingNumber(txtlbfont->text());
+    if (grid > 0 && grid <= MaxFontSize)
+        m_gridFontSize = grid;
+    const double details = leadingNumber(txtdbfont->text());
+    if (details > 0 && details <= MaxFontSize)
+        m_detailsFontSize = details;
+    if (const auto parallel = positiveWhole(txtparallel, MinParallel, MaxParallel))
+        m_settings.Parallel = static_cast<int16_t>(*parallel);
+    Q_EMIT fontSizesChosen(m_gridFontSize, m_detailsFontSize);
+    accept();
+}
+
+} // namespace sentrel

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "engine/Target.h"
+
+#include <QDialog>
+#include <QPointer>
+
+class QCheckBox;
+class QLineEdit;
+
+namespace sentrel {
+
+// The preferences window `frmpref`: update interval, ping decay rate, alert pop-ups,
+// parallel checks and the font sizes of the grid and the details box. Modeless; OK
+// writes the GlobalSettings it was given and reports the font sizes, Cancel changes nothing.
+class PreferencesDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    // Largest font size in points that OK accepts.
+    static constexpr double MaxFontSize = 512.0;
+    static constexpr int MinParallel = 1;
+    static constexpr int MaxParallel = 256;
+
+    // Loads the fields from the settings and the two current font sizes.
+    PreferencesDialog(
+        GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent = nullptr);
+
+    // Shows the one instance: creates and loads it when there is none, otherwise only
+    // brings it forward without reloading. The window deletes itself when closed.
+    static PreferencesDialog *showPreferences(QPointer<PreferencesDialog> &instance, GlobalSettings &settings,
+        double gridFontSize, double detailsFontSize, QWidget *parent);
+
+Q_SIGNALS:
+    // After OK: the font sizes the grid and the details box are to have (the old one where unchanged).
+    void fontSizesChosen(double gridFontSize, double detailsFontSize);
+
+private:
+    void cmdokClicked();
+
+    GlobalSettings &m_settings;
+    double m_gridFontSize;
+    double m_detailsFontSize;
+    QCheckBox *chkwarn;
+    QCheckBox *chkerror;
+    QLineEdit *txtdecay;
+    QLineEdit *txtfreq;
+    QLineEdit *txtlbfont;
+    QLineEdit *txtdbfont;
+    QLineEdit *txtparallel;
+};
+
+} // namespace sentrel
