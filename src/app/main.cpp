@@ -2,6 +2,24 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminate(int)
+{
+    const char byte = 1;
+    // Only async-signal-safe work here; the event loop does the rest.
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[0], &byte, 1);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -13,6 +31,28 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/sentrel.svg")));
 
     sentrel::MainWindow window({});
+
+    // A session ending or a plain `kill` closes the window as the user would,
+    // so the settings are saved on the way out.
+    std::unique_ptr<QSocketNotifier> terminate;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) == 0) {
+        terminate = std::make_unique<QSocketNotifier>(signalPipe[1], QSocketNotifier::Read);
+        QObject::connect(terminate.get(), &QSocketNotifier::activated, &window, [&window] {
+            char byte;
+            [[maybe_unused]] const ssize_t n = ::read(signalPipe[1], &byte, 1);
+            window.close();
+        });
+        struct sigaction sa
+        {
+        };
+        sa.sa_handler = onTerminate;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);
+    }
+
     window.startup();
     return QApplication::exec();
 }

@@ -34,7 +34,9 @@ ResolveResult vbGetHostByName(const QString &name)
     return {NoAddress, WsaError::NoData};
 }
 
-HostResolver::HostResolver(NameLookup lookup, QObject *parent) : QObject(parent), m_lookup(std::move(lookup))
+HostResolver::HostResolver(NameLookup lookup, QObject *parent)
+    : QObject(parent)
+    , m_lookup(std::move(lookup))
 {
     // A few lookups at once; a slow name server must not hold up every Target.
     m_pool.setMaxThreadCount(8);

@@ -42,6 +42,10 @@ QLabel *label(QWidget *parent, const char *name, const char *caption, int l, int
 QLineEdit *textBox(QWidget *parent, const char *name, int l, int t, int w, int h, const char *tip = nullptr)
 {
     auto *box = named(new QLineEdit(parent), name);
+    // The number boxes are sized for a five-digit port in the original's narrower font;
+    // Qt's frame and padding would clip the first digit, so they get no padding.
+    if (w < 600)
+        box->setTextMargins(-1, 0, -1, 0);
     placeTwips(box, l, t, w, h);
     if (tip)
         box->setToolTip(QString::fromLatin1(tip));

@@ -1,0 +1,121 @@
+#include "CycleRig.h"
+#include "probes/WinSock.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace sentrel;
+using namespace sentrel::test;
+
+namespace {
+
+PeerScript greeting(const QByteArray &text)
+{
+    PeerScript p;
+    p.greeting = text;
+    return p;
+}
+
+QStringList logLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class TstEndToEnd : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void firstCycleIsLoggedAndTargetsAreSavedOnExit()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        auto mail = lowPortServer(greeting("220 mail.test ESMTP ready\r\n"));
+        auto agent = lowPortServer(greeting("WARNING\r\nDisk 91% full\r\n/var 91%\r\n"));
+        QVERIFY(mail && agent);
+        const QString config = home.filePath(QStringLiteral("config"));
+        const QString data = home.filePath(QStringLiteral("data"));
+        const QString log = home.filePath(QStringLiteral("monitor.log"));
+        QVERIFY(QDir().mkpath(config + QStringLiteral("/Sentrel")));
+
+        QFile ini(config + QStringLiteral("/Sentrel/Sentrel.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        const QString refused = refusingHost();
+        ini.write(
+            QStringLiteral("[Targets]\n"
+                           "MaxHostNo=3\n"
+                           "Hostname 0=%1\nDesc 0=Mail\nPort 0=%2\nUsePX 0=False\nUseM 0=True\nTimeout 0=5\n"
+                           "Hostname 1=%3\nDesc 1=Agent\nPXPort 1=%4\nUsePX 1=True\nUseM 1=False\n"
+                           "Hostname 2=%5\nDesc 2=Closed\nPort 2=25\nPXPort 2=3000\n"
+                           "Hostname 3=localhost\nDesc 3=Nothing\nUsePX 3=False\nUseM 3=False\n"
+                           "[Window]\nEnable=True\nDelay=\" 5\"\n"
+                           "[Logging]\nEnable=True\nLogMode=0\nLogSep=\",\"\nFilename=%6\n"
+                           "[PopUp]\nError=False\n")
+                .arg(FormatDottedAddress(mail->address()))
+                .arg(mail->port())
+                .arg(FormatDottedAddress(agent->address()))
+                .arg(agent->port())
+                .arg(refused, log)
+                .toUtf8());
+        ini.close();
+
+        QProcess sentrel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        sentrel.setProcessEnvironment(env);
+        sentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sentrel.start(QStringLiteral(SENTREL_BINARY), {});
+        QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
+
+        // The peers answer from this process's event loop while we wait.
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(log).size(), 4, 60000);
+        const QStringList lines = logLines(log);
+        QStringList rest;
+        for (const QString &line : lines)
+            rest << line.section(QLatin1Char(','), 2); // past the date and the time
+        QCOMPARE(rest,
+            (QStringList {QStringLiteral("Mail, 1,220 mail.test ESMTP ready"),
+                QStringLiteral("Agent, 2,Disk 91% full"), QStringLiteral("Closed, 3,All checks failed."),
+                QStringLiteral("Nothing, 0,No test method defined.")}));
+
+        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
+        QVERIFY(sentrel.waitForFinished(20000));
+        QCOMPARE(sentrel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sentrel.exitCode(), 0);
+
+        QSettings saved(config + QStringLiteral("/Sentrel/Sentrel.ini"), QSettings::IniFormat);
+        saved.beginGroup(QStringLiteral("Targets"));
+        QCOMPARE(saved.value(QStringLiteral("MaxHostNo")).toString(), QStringLiteral("3"));
+        const QStringList hosts {FormatDottedAddress(mail->address()), FormatDottedAddress(agent->address()),
+            refused, QStringLiteral("localhost")};
+        const QStringList descs {QStringLiteral("Mail"), QStringLiteral("Agent"), QStringLiteral("Closed"),
+            QStringLiteral("Nothing")};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(saved.value(QStringLiteral("Hostname %1").arg(i)).toString(), hosts[i]);
+            QCOMPARE(saved.value(QStringLiteral("Desc %1").arg(i)).toString(), descs[i]);
+        }
+        QCOMPARE(saved.value(QStringLiteral("Port 0")).toString(), QString::number(mail->port()));
+        QCOMPARE(saved.value(QStringLiteral("UsePX 1")).toString(), QStringLiteral("True"));
+        QCOMPARE(saved.value(QStringLiteral("UseM 3")).toString(), QStringLiteral("False"));
+        saved.endGroup();
+        QCOMPARE(saved.value(QStringLiteral("Window/Delay")).toString(), QStringLiteral(" 5"));
+        QCOMPARE(saved.value(QStringLiteral("Logging/Filename")).toString(), log);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstEndToEnd)
+#include "tst_endtoend.moc"
