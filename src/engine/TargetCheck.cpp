@@ -56,6 +56,22 @@ void TargetCheck::advance(Step next)
         this, [this, next] { runStep(next); }, Qt::QueuedConnection);
 }
 
+TargetCheck::Answer TargetCheck::answerTo(void (TargetCheck::*step)(ProbeStatus, const QString &))
+{
+    return [this, step](ProbeStatus code, const QString &text) {
+        // The next step runs from the event loop, once the probe's own callback has
+        // returned, so the finished probe can be destroyed first.
+        QMetaObject::invokeMethod(
+            this,
+            [this, step, code, text] {
+                m_port.reset();
+                m_echo.reset();
+                (this->*step)(code, text);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
 void TargetCheck::setCaption(const QString &caption)
 {
     if (caption == m_caption)
@@ -68,49 +84,24 @@ void TargetCheck::runStep(Step step)
 {
     const auto progress = [this](const QString &caption) { setCaption(caption); };
     switch (step) {
-    case Step::Resolve:
     case Step::Agent:
         if (m_target.UsePX && m_target.PXPort > 0 && m_result == -1) {
             m_port = checkport(m_address, m_target.PXPort, m_timeout, false, m_kit.abortRequested, progress,
-                [this](ProbeStatus code, const QString &reply) {
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, code, reply] {
-                            m_port.reset();
-                            agentAnswered(code, reply);
-                        },
-                        Qt::QueuedConnection);
-                });
+                answerTo(&TargetCheck::agentAnswered));
             return;
         }
         [[fallthrough]];
     case Step::Port:
         if (m_target.UseM && m_result == -1 && m_target.Port > 0) {
             m_port = checkport(m_address, m_target.Port, m_timeout, true, m_kit.abortRequested, progress,
-                [this](ProbeStatus code, const QString &reply) {
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, code, reply] {
-                            m_port.reset();
-                            portAnswered(code, reply);
-                        },
-                        Qt::QueuedConnection);
-                });
+                answerTo(&TargetCheck::portAnswered));
             return;
         }
         [[fallthrough]];
     case Step::Echo:
         if (m_target.UseP && m_result == -1) {
             m_echo = pingcheck(*m_kit.icmp, m_address, 2, m_index, *m_kit.table, *m_kit.settings,
-                [this](ProbeStatus code, const QString &msg) {
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, code, msg] {
-                            m_echo.reset();
-                            echoAnswered(code, msg);
-                        },
-                        Qt::QueuedConnection);
-                });
+                answerTo(&TargetCheck::echoAnswered));
             return;
         }
         [[fallthrough]];

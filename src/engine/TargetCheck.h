@@ -51,7 +51,9 @@ Q_SIGNALS:
     void captionChanged(int16_t index, const QString &caption);
 
 private:
-    enum class Step { Resolve, Agent, Port, Echo, NetWare, Done };
+    enum class Step { Agent, Port, Echo, NetWare, Done };
+    using Answer = std::function<void(ProbeStatus, const QString &)>;
+    Answer answerTo(void (TargetCheck::*step)(ProbeStatus, const QString &));
     void advance(Step next);
     void runStep(Step step);
     void agentAnswered(ProbeStatus code, const QString &reply);

@@ -1,4 +1,5 @@
 #include "CycleRig.h"
+#include "ScriptedPrompts.h"
 #include "engine/Monitor.h"
 #include "probes/WinSock.h"
 
@@ -247,10 +248,7 @@ private Q_SLOTS:
         const auto down = rig.add(QStringLiteral("Down"), QStringLiteral("nowhere.test"));
         rig.table[down].UseM = true;
         rig.table[down].Port = 25;
-        const auto warn = rig.add(QStringLiteral("Warn"), hostOf(*slow));
-        rig.table[warn].UseM = true;
-        rig.table[warn].Port = portOf(*slow);
-        rig.table[warn].Timeout = 1;
+        const auto warn = rig.addPortCheck(QStringLiteral("Warn"), *slow, 1);
         rig.table[down].Alerted = true; // stays as it is while DOWN with alerts off
         rig.table[warn].Alerted = true; // cleared: WARNING with Warn off
         rig.grid.load_display();
@@ -457,13 +455,8 @@ private Q_SLOTS:
         CycleRig rig;
         auto slow = lowPortServer(greeting("x\r\n", PeerScript::Then::Silent));
         QVERIFY(slow);
-        const auto a = rig.add(QStringLiteral("A"), hostOf(*slow));
-        const auto b = rig.add(QStringLiteral("B"), hostOf(*slow));
-        for (auto i : {a, b}) {
-            rig.table[i].UseM = true;
-            rig.table[i].Port = portOf(*slow);
-            rig.table[i].Timeout = 1;
-        }
+        const auto a = rig.addPortCheck(QStringLiteral("A"), *slow, 1);
+        const auto b = rig.addPortCheck(QStringLiteral("B"), *slow, 1);
         rig.grid.load_display();
         rig.monitor->do_check();
         QCOMPARE(rig.grid.cell(2, 1), QStringLiteral("Checking"));
@@ -481,12 +474,8 @@ private Q_SLOTS:
         rig.monitor->setLoggingEnabled(true);
         auto slow = lowPortServer(greeting("x\r\n", PeerScript::Then::Silent));
         QVERIFY(slow);
-        for (int n = 0; n < 3; ++n) {
-            const auto i = rig.add(QStringLiteral("S%1").arg(n), hostOf(*slow));
-            rig.table[i].UseM = true;
-            rig.table[i].Port = portOf(*slow);
-            rig.table[i].Timeout = 30;
-        }
+        for (int n = 0; n < 3; ++n)
+            rig.addPortCheck(QStringLiteral("S%1").arg(n), *slow, 30);
         rig.grid.load_display();
         rig.grid.setCurrentRow(3);
         rig.monitor->do_check();
@@ -510,18 +499,19 @@ private Q_SLOTS:
         CycleRig rig;
         auto slow = lowPortServer(greeting("x\r\n", PeerScript::Then::Silent));
         QVERIFY(slow);
-        const auto i = rig.add(QStringLiteral("S"), hostOf(*slow));
-        rig.table[i].UseM = true;
-        rig.table[i].Port = portOf(*slow);
-        rig.table[i].Timeout = 30;
+        rig.addPortCheck(QStringLiteral("S"), *slow, 30);
         rig.grid.load_display();
         rig.grid.setCurrentRow(1);
         rig.monitor->do_check();
         QTRY_COMPARE(slow->acceptedCount(), 1);
-        rig.table.reset();
+        ScriptedPrompts prompts;
+        prompts.queueAnswer(UserPrompts::Answer::Ok);
+        rig.grid.clearlist(prompts);
         QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 2000);
+        QTRY_COMPARE(slow->openCount(), 0);
         QCOMPARE(rig.table.size(), int16_t(1));
         QVERIFY(rig.table[0].isFree());
+        QCOMPARE(rig.grid.rowCount(), 1); // no stale row was written into the cleared grid
     }
 
     void grownMidCycleWaitsForTheNextCycle()
@@ -529,10 +519,7 @@ private Q_SLOTS:
         CycleRig rig;
         auto slow = lowPortServer(greeting("x\r\n", PeerScript::Then::Silent));
         QVERIFY(slow);
-        const auto i = rig.add(QStringLiteral("S"), hostOf(*slow));
-        rig.table[i].UseM = true;
-        rig.table[i].Port = portOf(*slow);
-        rig.table[i].Timeout = 1;
+        rig.addPortCheck(QStringLiteral("S"), *slow, 1);
         rig.grid.load_display();
         rig.monitor->do_check();
         rig.grid.newentry();

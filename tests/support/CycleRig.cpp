@@ -110,6 +110,16 @@ int16_t CycleRig::add(const QString &desc, const QString &hostname)
     return i;
 }
 
+int16_t CycleRig::addPortCheck(const QString &desc, const LoopbackServer &server, int16_t timeout)
+{
+    const int16_t i = add(desc, FormatDottedAddress(server.address()));
+    Target &t = table[i];
+    t.UseM = true;
+    t.Port = static_cast<int16_t>(server.port());
+    t.Timeout = timeout;
+    return i;
+}
+
 bool CycleRig::runCycle(int timeoutMs)
 {
     if (monitor->CycleRunning())

@@ -79,6 +79,8 @@ struct CycleRig
 
     // Appends a Target (Desc = name) with no methods; returns its index.
     int16_t add(const QString &desc, const QString &hostname = QStringLiteral("127.0.0.1"));
+    // Appends a Target checked only by the port check against `server`.
+    int16_t addPortCheck(const QString &desc, const LoopbackServer &server, int16_t timeout);
     // Runs one cycle to its end (or fails the wait after `timeoutMs`).
     bool runCycle(int timeoutMs = 30000);
     // The grid row of a Target: its three visible cells joined by "|".
