@@ -3,7 +3,10 @@
 #include "ui/MainWindow.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -12,7 +15,10 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
 #include <QToolButton>
+#include <functional>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -47,6 +53,26 @@ struct Window
         QTest::keyClick(grid, static_cast<Qt::Key>(key));
     }
 };
+
+// Runs `answer` on the first visible top-level dialog once one shows; modal
+// dialogs run their own event loop, so the answer has to come from inside it.
+void whenDialogShows(std::function<void(QDialog *)> answer)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            auto *dlg = qobject_cast<QDialog *>(w);
+            if (dlg && dlg->isVisible()) {
+                poll->stop();
+                poll->deleteLater();
+                answer(dlg);
+                return;
+            }
+        }
+    });
+    poll->start();
+}
 
 QStringList menuCaptions(const QMenu *menu)
 {
@@ -133,6 +159,39 @@ private Q_SLOTS:
             win.prompts.messages[0].text, QStringLiteral("Do you really want to delete host [localhost]?"));
         QCOMPARE(win.w->grid().rowCount(), 2);
         QVERIFY(win.w->table()[0].isFree());
+    }
+
+    void editOnAnEmptyListRevivesSlotZero()
+    {
+        Window win;
+        QCOMPARE(win.w->grid().rowCount(), 1);
+        QString seen;
+        win.prompts.queueAnswer(
+            UserPrompts::Answer::Yes); // "No monitoring methods are defined. Are you sure?"
+        whenDialogShows([&seen](QDialog *dlg) {
+            seen = dlg->objectName();
+            dlg->findChild<QLineEdit *>(QStringLiteral("txthostname"))
+                ->setText(QStringLiteral("revived.example"));
+            QTest::mouseClick(dlg->findChild<QPushButton *>(QStringLiteral("cmdok")), Qt::LeftButton);
+        });
+        win.press(Qt::Key_Return);
+        QCOMPARE(seen, QStringLiteral("frmconfig"));
+        QCOMPARE(win.prompts.pendingAnswers(), 0);
+        QCOMPARE(win.w->table()[0].Hostname, QStringLiteral("revived.example"));
+        QCOMPARE(win.w->table()[0].Status, TargetStatus::Unknown);
+        QCOMPARE(win.w->grid().rowCount(), 2);
+        QCOMPARE(win.w->grid().cell(1, 0), QStringLiteral("revived.example"));
+    }
+
+    void doubleClickOnAnEmptyGridDoesNothing()
+    {
+        Window win;
+        auto *grid = win.w->findChild<QTableView *>(QStringLiteral("gridsys"));
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+        // A dialog would have blocked right here until closed; none is open afterwards either.
+        for (QWidget *w : QApplication::topLevelWidgets())
+            QVERIFY(!(qobject_cast<QDialog *>(w) && w->isVisible()));
+        QCOMPARE(win.w->table()[0].Status, TargetStatus::Free);
     }
 
     void savesOnExitOnlyWhenAsked()
