@@ -16,8 +16,11 @@ struct Monitor::Cycle
     int next = 0; // the next index to start
     int applyAt = 0; // the first index whose result is not yet applied
     int running = 0; // started checks that have not finished
+    int validatedHead = -1; // the head whose check was last compared with its Target's definition
     int savedRow = 0;
     bool problemSeen = false;
+    // The table was replaced: nothing of this cycle is applied or logged any more.
+    bool abandoned = false;
     // Started checks not yet applied, and the LastCheck each replaced.
     std::map<int, std::unique_ptr<TargetCheck>> checks;
     std::map<int, QDateTime> previousLastCheck;
@@ -89,7 +92,7 @@ void Monitor::pump()
 {
     // Applying a result can raise an alert window or a beep, which must not
     // start another round of this loop from inside itself.
-    if (m_pumping || !m_cycle)
+    if (m_pumping || !m_cycle || m_cycle->abandoned)
         return;
     m_pumping = true;
     Cycle &c = *m_cycle;
@@ -103,9 +106,21 @@ void Monitor::pump()
             if (it == c.checks.end()) {
                 if (c.applyAt < c.next) {
                     ++c.applyAt; // a free slot, passed over
+                    showHeadCaption();
                     continue;
                 }
                 break;
+            }
+            if (c.validatedHead != c.applyAt) {
+                c.validatedHead = c.applyAt;
+                const Target &t = m_table[static_cast<int16_t>(c.applyAt)];
+                // Edited after its check started early: checked now instead, with the new definition,
+                // as one-at-a-time checking would have.
+                if (!m_abortRequested && !t.isFree() && !it->second->startedFrom(t)) {
+                    dropCheck(c.applyAt);
+                    startCheck(static_cast<int16_t>(c.applyAt));
+                    break;
+                }
             }
             if (!it->second->isFinished())
                 break;
@@ -158,7 +173,8 @@ void Monitor::startCheck(int16_t index)
     connect(
         raw, &TargetCheck::finished, this,
         [this](int16_t) {
-            if (!m_cycle)
+            // Also reached for a check that finished just before its table was replaced.
+            if (!m_cycle || m_cycle->abandoned)
                 return;
             --m_cycle->running;
             pump();
@@ -226,38 +242,50 @@ void Monitor::apply(TargetCheck &check)
     m_view.raiseAlert(t.Desc);
 }
 
+void Monitor::dropCheck(int index)
+{
+    Cycle &c = *m_cycle;
+    const auto it = c.checks.find(index);
+    // A finished check's own queued notice still counts it off.
+    if (!it->second->isFinished())
+        --c.running;
+    it->second->undoEcho(m_table);
+    c.checks.erase(it);
+    // Never started, as far as anyone can see: the old time and the old round-trip average come back.
+    if (m_table.isValidIndex(index))
+        m_table[static_cast<int16_t>(index)].LastCheck = c.previousLastCheck[index];
+    c.previousLastCheck.erase(index);
+}
+
 void Monitor::cancelStartedAfterHead()
 {
     Cycle &c = *m_cycle;
-    for (auto it = c.checks.upper_bound(c.applyAt); it != c.checks.end();) {
-        const int index = it->first;
-        if (!it->second->isFinished())
-            --c.running;
-        it = c.checks.erase(it);
-        // Never started, as far as anyone can see: the old time and the old row come back.
+    while (!c.checks.empty() && c.checks.rbegin()->first > c.applyAt) {
+        const int index = c.checks.rbegin()->first;
+        dropCheck(index);
         if (m_table.isValidIndex(index)) {
-            Target &t = m_table[static_cast<int16_t>(index)];
-            t.LastCheck = c.previousLastCheck[index];
+            const Target &t = m_table[static_cast<int16_t>(index)];
             if (!t.isFree())
                 m_grid.showStatus(t.Row, t.Status);
         }
-        c.previousLastCheck.erase(index);
     }
     c.next = c.applyAt + 1;
 }
 
 void Monitor::abandonCycle()
 {
-    if (!m_cycle)
+    if (!m_cycle || m_cycle->abandoned)
         return;
     // The table this cycle walks is gone: stop every probe now and write nothing more.
+    m_cycle->abandoned = true;
     m_cycle->checks.clear();
+    m_cycle->previousLastCheck.clear();
     m_cycle->running = 0;
     m_cycle->endIndex = -1;
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (m_cycle && m_cycle->endIndex == -1 && m_cycle->checks.empty())
+            if (m_cycle && m_cycle->abandoned)
                 endCycle(false);
         },
         Qt::QueuedConnection);

@@ -74,6 +74,7 @@ private:
     void pump();
     void startCheck(int16_t index);
     void apply(TargetCheck &check);
+    void dropCheck(int index);
     void cancelStartedAfterHead();
     void abandonCycle();
     void endCycle(bool writeLog);

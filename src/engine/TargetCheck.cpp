@@ -100,8 +100,17 @@ void TargetCheck::runStep(Step step)
         [[fallthrough]];
     case Step::Echo:
         if (m_target.UseP && m_result == -1) {
-            m_echo = pingcheck(*m_kit.icmp, m_address, 2, m_index, *m_kit.table, *m_kit.settings,
-                answerTo(&TargetCheck::echoAnswered));
+            TargetTable &table = *m_kit.table;
+            m_rttBefore = table.isValidIndex(m_index) ? table[m_index].SmoothedRtt : 0.0;
+            // The probe updates SmoothedRtt in the table before it answers.
+            m_echo = pingcheck(*m_kit.icmp, m_address, 2, m_index, table, *m_kit.settings,
+                [this, answer = answerTo(&TargetCheck::echoAnswered)](ProbeStatus code, const QString &msg) {
+                    if (m_kit.table->isValidIndex(m_index)) {
+                        m_echoed = true;
+                        m_rttAfter = (*m_kit.table)[m_index].SmoothedRtt;
+                    }
+                    answer(code, msg);
+                });
             return;
         }
         [[fallthrough]];
@@ -203,6 +212,23 @@ void TargetCheck::echoAnswered(ProbeStatus code, const QString &msg)
     if (m_result == 1 && (m_target.UseM || m_target.UsePX))
         m_result = 2;
     runStep(Step::NetWare);
+}
+
+void TargetCheck::undoEcho(TargetTable &table) const
+{
+    if (m_echoed && table.isValidIndex(m_index) && table[m_index].SmoothedRtt == m_rttAfter)
+        table[m_index].SmoothedRtt = m_rttBefore;
+}
+
+bool TargetCheck::startedFrom(const Target &target) const
+{
+    const Target &d = m_target;
+    if (m_echoed && target.SmoothedRtt != m_rttAfter)
+        return false;
+    return d.Hostname == target.Hostname && d.Port == target.Port && d.PXPort == target.PXPort
+        && d.UsePX == target.UsePX && d.UseM == target.UseM && d.UseP == target.UseP
+        && d.UseIPX == target.UseIPX && d.Timeout == target.Timeout && d.TimeOK == target.TimeOK
+        && d.Slots == target.Slots && d.MinSlots == target.MinSlots && d.RTT == target.RTT;
 }
 
 void TargetCheck::finish()

@@ -45,6 +45,12 @@ public:
     const QString &output() const { return m_output; }
     // The last progress caption of the probe that runs now ("" between probes).
     const QString &caption() const { return m_caption; }
+    // For a check that is dropped unapplied: gives the Target back the SmoothedRtt its echo
+    // replaced, unless something else has changed it since.
+    void undoEcho(TargetTable &table) const;
+    // Whether the check still stands for `target`: started from the same definition, and no one
+    // has changed the round-trip average its echo left.
+    bool startedFrom(const Target &target) const;
 
 Q_SIGNALS:
     void finished(int16_t index);
@@ -72,6 +78,9 @@ private:
     QString m_output;
     QString m_caption;
     bool m_finished = false;
+    bool m_echoed = false;
+    double m_rttBefore = 0.0;
+    double m_rttAfter = 0.0;
     std::unique_ptr<PortProbe> m_port;
     std::unique_ptr<IcmpEchoService::Echo> m_echo;
 };

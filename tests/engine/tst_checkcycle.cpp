@@ -380,6 +380,57 @@ private Q_SLOTS:
         QCOMPARE(rig.logEntries, 1);
     }
 
+    void abortRestoresTheRoundTripOfAnUnappliedEcho()
+    {
+        if (!icmpAvailable())
+            QSKIP("no ICMP socket may be opened here (neither ping_group_range nor CAP_NET_RAW)");
+        CycleRig rig;
+        rig.settings.Parallel = 32;
+        auto slow = lowPortServer(greeting("partial\r\n", PeerScript::Then::Silent));
+        QVERIFY(slow);
+        rig.addPortCheck(QStringLiteral("Slow"), *slow, 20);
+        const auto echo = rig.add(QStringLiteral("Echo"), QStringLiteral("127.0.0.1"));
+        rig.table[echo].UseP = true;
+        rig.table[echo].SmoothedRtt = 50.0;
+        rig.table[echo].Info = QStringLiteral("old");
+        rig.grid.load_display();
+        rig.monitor->do_check();
+        // The echo has answered, and changed the average, while the first Target still reads.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.table[echo].SmoothedRtt != 50.0, 5000);
+        QVERIFY(rig.monitor->CycleRunning());
+        rig.monitor->optabort_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 5000);
+        QCOMPARE(rig.table[0].Info, QStringLiteral("partial"));
+        // As if it had never been checked, which is what one-at-a-time checking gives.
+        QCOMPARE(rig.table[echo].SmoothedRtt, 50.0);
+        QCOMPARE(rig.rowText(echo), QStringLiteral("Echo|Unknown|old"));
+    }
+
+    void statusCaptionFollowsTheHeadPastAFreeSlot()
+    {
+        CycleRig rig;
+        auto slow = lowPortServer(greeting(QByteArray(), PeerScript::Then::Silent));
+        QVERIFY(slow);
+        auto hanging = lowHangingPort();
+        if (!hanging)
+            QSKIP("the kernel answered every loopback connection; no port whose connect hangs");
+        rig.addPortCheck(QStringLiteral("First"), *slow, 1);
+        const auto gap = rig.add(QStringLiteral("Gap"));
+        const auto hung = rig.add(QStringLiteral("Hung"), FormatDottedAddress(hanging->address));
+        rig.table[gap].Status = TargetStatus::Free;
+        rig.table[hung].UseM = true;
+        rig.table[hung].Port = static_cast<int16_t>(hanging->port);
+        rig.grid.load_display();
+        rig.monitor->do_check();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.table[0].Status == TargetStatus::Warning, 5000);
+        // The third Target is now the first not yet applied, and its probe is still connecting.
+        QTRY_COMPARE(rig.view.statusCaptions.last(), QStringLiteral("Connecting..."));
+        QVERIFY(rig.monitor->CycleRunning());
+        rig.table.reset();
+        rig.grid.load_display();
+        QTRY_VERIFY(!rig.monitor->CycleRunning());
+    }
+
     void oneAtATimeAndParallelAgree()
     {
         auto banner = lowPortServer(greeting("220 ready\r\n"));
@@ -494,6 +545,32 @@ private Q_SLOTS:
         QCOMPARE(rig.table[0].Info, QStringLiteral("No test method defined."));
     }
 
+    void lateResultAfterReplacingTheTableWritesNoLog()
+    {
+        CycleRig rig;
+        rig.monitor->setLoggingEnabled(true);
+        rig.add(QStringLiteral("Quick")); // no method: its check ends at the first turn of the event loop
+        rig.grid.load_display();
+        rig.monitor->do_check();
+        QVERIFY(rig.monitor->CycleRunning());
+        // Queued behind the check's first step: the table is replaced after the check has finished but
+        // before the cycle has heard of it.
+        QMetaObject::invokeMethod(
+            &rig.grid,
+            [&rig] {
+                Target fresh;
+                fresh.Desc = QStringLiteral("Imported");
+                rig.table.assign({fresh});
+                rig.grid.load_display();
+            },
+            Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 2000);
+        QCOMPARE(rig.logEntries, 0);
+        QCOMPARE(rig.rowText(0), QStringLiteral("Imported|Unknown|"));
+        QVERIFY(rig.runCycle());
+        QCOMPARE(rig.logEntries, 1);
+    }
+
     void clearingTheListEndsTheCycle()
     {
         CycleRig rig;
@@ -512,6 +589,36 @@ private Q_SLOTS:
         QCOMPARE(rig.table.size(), int16_t(1));
         QVERIFY(rig.table[0].isFree());
         QCOMPARE(rig.grid.rowCount(), 1); // no stale row was written into the cleared grid
+    }
+
+    void editedWhileWaitingIsCheckedWithItsNewDefinition()
+    {
+        CycleRig rig;
+        rig.settings.Parallel = 32;
+        auto slow = lowPortServer(greeting("first\r\n", PeerScript::Then::Silent));
+        auto mail = lowPortServer(greeting("220 ready\r\n"));
+        QVERIFY(slow && mail);
+        rig.addPortCheck(QStringLiteral("Slow"), *slow, 2);
+        const auto edited = rig.add(QStringLiteral("Edited"), refusingHost());
+        rig.table[edited].UseM = true;
+        rig.table[edited].Port = 25;
+        rig.table[edited].Timeout = 5;
+        rig.grid.load_display();
+        rig.monitor->do_check();
+        // Both were started at once; the second will be refused long before the first is done.
+        QCOMPARE(rig.grid.cell(rig.table[edited].Row, 1), QStringLiteral("Checking"));
+        // What the definition dialog does on OK, before the cycle has reached the Target.
+        Target &t = rig.table[edited];
+        t.Hostname = hostOf(*mail);
+        t.Port = portOf(*mail);
+        t.Status = TargetStatus::Unknown;
+        t.Info.clear();
+        t.Output.clear();
+        rig.grid.load_display();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 10000);
+        QCOMPARE(rig.rowText(edited), QStringLiteral("Edited|OK|220 ready"));
+        QVERIFY(rig.view.alerts.isEmpty());
+        QCOMPARE(mail->acceptedCount(), 1);
     }
 
     void grownMidCycleWaitsForTheNextCycle()

@@ -32,6 +32,37 @@ private Q_SLOTS:
         QCOMPARE(rig.monitor->MinuteCount(), int16_t(0));
     }
 
+    void countdownIsSetAgainOnlyAfterATimerCycleHasEnded()
+    {
+        CycleRig rig;
+        rig.settings.Delay = 3;
+        rig.add(QStringLiteral("A")); // its check ends from the event loop, not inside the tick
+        rig.grid.load_display();
+        rig.monitor->Timer_Timer();
+        rig.monitor->Timer_Timer();
+        QCOMPARE(rig.view.countCaption, QStringLiteral("Mins:  1"));
+        rig.monitor->Timer_Timer();
+        QVERIFY(rig.monitor->CycleRunning());
+        QCOMPARE(rig.view.countCaption, QStringLiteral("Mins:  0"));
+        QTRY_VERIFY(!rig.monitor->CycleRunning());
+        QCOMPARE(rig.view.countCaption, QStringLiteral("Mins:  3"));
+
+        // A cycle started otherwise leaves the label empty at its end.
+        rig.monitor->optupdate_Click();
+        QTRY_VERIFY(!rig.monitor->CycleRunning());
+        QCOMPARE(rig.view.countCaption, QString());
+
+        // A tick that reaches the interval while a cycle runs starts none and sets the label at once.
+        rig.monitor->optupdate_Click();
+        QVERIFY(rig.monitor->CycleRunning());
+        for (int tick = 0; tick < 3; ++tick)
+            rig.monitor->Timer_Timer();
+        QCOMPARE(rig.view.countCaption, QStringLiteral("Mins:  3"));
+        QCOMPARE(rig.monitor->MinuteCount(), int16_t(0));
+        QTRY_VERIFY(!rig.monitor->CycleRunning());
+        QCOMPARE(rig.view.countCaption, QString());
+    }
+
     void delayOneChecksEveryTickAndLeavesLabelEmpty()
     {
         for (const int16_t delay : {int16_t(1), int16_t(0), int16_t(-3)}) {

@@ -5,6 +5,10 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace sentrel::test {
 
@@ -157,6 +161,39 @@ QString refusingHost()
     return QStringLiteral("127.77.%1.%2")
         .arg(QRandomGenerator::global()->bounded(1, 255))
         .arg(QRandomGenerator::global()->bounded(1, 255));
+}
+
+std::unique_ptr<HangingPort> lowHangingPort()
+{
+    auto *rng = QRandomGenerator::global();
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        auto hanging = std::make_unique<HangingPort>();
+        const QByteArray dotted = QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200)) + '.'
+            + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
+        hanging->address = loopbackAddress(dotted.constData());
+        hanging->port = static_cast<uint16_t>(rng->bounded(10000, 32000));
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = hanging->address;
+        a.sin_port = htons(hanging->port);
+        const auto *sa = reinterpret_cast<const sockaddr *>(&a);
+        hanging->listener = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!hanging->listener || ::bind(hanging->listener.get(), sa, sizeof a) != 0
+            || ::listen(hanging->listener.get(), 0) != 0)
+            continue;
+        // Fill the accept queue; once a connect stays pending, the kernel is dropping SYNs.
+        for (int i = 0; i < 8; ++i) {
+            UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            if (!client || (::connect(client.get(), sa, sizeof a) != 0 && errno != EINPROGRESS))
+                break;
+            pollfd p {client.get(), POLLOUT, 0};
+            const int ready = ::poll(&p, 1, 200);
+            hanging->fillers.push_back(std::move(client));
+            if (ready == 0)
+                return hanging;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace sentrel::test

@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <vector>
 
 namespace sentrel::test {
 
@@ -105,5 +106,16 @@ std::unique_ptr<LoopbackServer> lowPortServer(const PeerScript &script);
 
 // A loopback address where nothing listens: every port there refuses.
 QString refusingHost();
+
+// A port below 32768 on an address of its own in 127.0.0.0/8 whose connection attempts are
+// never answered (a listener with a full accept queue), so a port check stays at "Connecting...".
+struct HangingPort
+{
+    UniqueFd listener;
+    std::vector<UniqueFd> fillers;
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+std::unique_ptr<HangingPort> lowHangingPort();
 
 } // namespace sentrel::test
