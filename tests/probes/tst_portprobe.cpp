@@ -1,11 +1,14 @@
 #include "LoopbackPeers.h"
+#include "NetNamespace.h"
 #include "TestSupport.h"
 #include "probes/PortProbe.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTestEventLoop>
+#include <QThread>
 
+#include <arpa/inet.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -84,12 +87,22 @@ QByteArray bytes(const char *data, int size)
     return QByteArray(data, size);
 }
 
+QStringList words(const char *command)
+{
+    return QString::fromLatin1(command).split(QLatin1Char(' '));
+}
+
+// Long enough for a reset sent on loopback to have reached the probe's socket.
+constexpr int ResetSettleMs = 100;
+
 } // namespace
 
 class TstPortProbe : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void cleanupTestCase() { NetNamespace::removeLeftovers(); }
+
     void quitText_data()
     {
         QTest::addColumn<int>("port");
@@ -209,6 +222,94 @@ private Q_SLOTS:
         QCOMPARE(
             run.text, QStringLiteral("Unable to create socket: No more file descriptors are available."));
         QVERIFY(run.captions.isEmpty());
+    }
+
+    // Connect failures that only a routed network produces, made in a namespace of
+    // the test's own: each errno must reach its Windows Sockets code and result.
+    void connectErrorsOfTheNetwork_data()
+    {
+        QTest::addColumn<QByteArray>("destination");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("text");
+        const QString notResponding = QStringLiteral("Host not responding on port  7");
+        QTest::newRow("unreachable route") << QByteArrayLiteral("10.201.0.5") << 3 << notResponding;
+        QTest::newRow("neighbour never answers ARP") << QByteArrayLiteral("10.203.0.9") << 3 << notResponding;
+        QTest::newRow("no route to the network")
+            << QByteArrayLiteral("10.205.0.5") << 0
+            << QStringLiteral("The network cannot be reached from this host at this time.");
+        QTest::newRow("prohibited route")
+            << QByteArrayLiteral("10.204.0.5") << 0
+            << QStringLiteral(
+                   "The requested address is a broadcast address, but the appropriate flag was not set.");
+    }
+
+    void connectErrorsOfTheNetwork()
+    {
+        QFETCH(QByteArray, destination);
+        QFETCH(int, status);
+        QFETCH(QString, text);
+        if (const QString why = namespaceUnavailableReason(); !why.isEmpty())
+            QSKIP(qPrintable(QStringLiteral("this case needs its own network namespace, but ") + why));
+        static int tag = 0;
+        NetNamespace ns(QStringLiteral("tcp%1").arg(++tag));
+        // A veth pair whose far end owns no address: ARP for a neighbour goes unanswered.
+        const bool ready = ns.isValid() && ns.ip(words("route add unreachable 10.201.0.0/24"))
+            && ns.ip(words("route add prohibit 10.204.0.0/24"))
+            && ns.ip(words("link add va type veth peer name vb"))
+            && ns.ip(words("addr add 10.203.0.1/24 dev va")) && ns.ip(words("link set va up"))
+            && ns.ip(words("link set vb up"))
+            && ns.writeSysctl(QStringLiteral("net/ipv4/neigh/va/mcast_solicit"), "1")
+            && ns.writeSysctl(QStringLiteral("net/ipv4/neigh/va/retrans_time_ms"), "100");
+        QVERIFY2(ready, qPrintable(ns.error()));
+        NamespaceEntry inside(ns);
+        QVERIFY(inside.isValid());
+        const ProbeRun run = runProbe(ProbeArgs(inet_addr(destination.constData()), 7, 5, true));
+        QVERIFY(run.done);
+        QCOMPARE(run.text, text);
+        QCOMPARE(int(run.status), status);
+        QCOMPARE(run.captions, QStringList {QStringLiteral("Connecting...")});
+    }
+
+    void resetBeforeSendingFailsTheSend()
+    {
+        ResettingPeer peer;
+        QVERIFY(peer.isListening());
+        bool reset = false;
+        ProbeArgs args(peer.address(), peer.port(), 5, true);
+        args.onCaption = [&](const QString &caption) {
+            if (caption == QStringLiteral("Sending...")) {
+                reset = peer.resetNext();
+                QThread::msleep(ResetSettleMs);
+            }
+        };
+        const ProbeRun run = runProbe(args);
+        QVERIFY(reset);
+        QVERIFY(run.done);
+        QCOMPARE(int(run.status), 0);
+        QCOMPARE(run.text, QStringLiteral("Send: The connection was reset by the remote side."));
+        // A failed send ends the probe at once, without the closing caption.
+        QCOMPARE(run.captions, (QStringList {QStringLiteral("Connecting..."), QStringLiteral("Sending...")}));
+    }
+
+    void resetWhileReadingIsAReadError()
+    {
+        ResettingPeer peer;
+        QVERIFY(peer.isListening());
+        bool reset = false;
+        ProbeArgs args(peer.address(), peer.port(), 5, false);
+        args.onCaption = [&](const QString &caption) {
+            if (caption == QStringLiteral("Reading:  5")) {
+                reset = peer.resetNext();
+                QThread::msleep(ResetSettleMs);
+            }
+        };
+        const ProbeRun run = runProbe(args);
+        QVERIFY(reset);
+        QVERIFY(run.done);
+        QCOMPARE(int(run.status), 2);
+        QCOMPARE(run.text, QStringLiteral("\r\n*** Error on read ***"));
+        QCOMPARE(run.captions.constLast(), QString());
+        QVERIFY(!run.captions.contains(QStringLiteral("Reading:  4")));
     }
 
     void unansweredConnectTimesOut()

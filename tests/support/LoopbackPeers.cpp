@@ -239,6 +239,25 @@ RefusedPort::RefusedPort()
     m_fd = std::move(fd);
 }
 
+ResettingPeer::ResettingPeer()
+{
+    UniqueFd fd = tcpSocket();
+    if (!bindTo(fd.get(), loopbackAddress(), 0) || ::listen(fd.get(), 8) != 0)
+        return;
+    m_port = boundPort(fd.get());
+    m_listener = std::move(fd);
+}
+
+bool ResettingPeer::resetNext()
+{
+    UniqueFd c(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!c)
+        return false;
+    // A zero linger time makes close() send a reset instead of a FIN.
+    const linger abort {1, 0};
+    return ::setsockopt(c.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;
+}
+
 UnansweredPort::UnansweredPort()
 {
     UniqueFd listener = tcpSocket();

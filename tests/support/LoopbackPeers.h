@@ -107,6 +107,25 @@ private:
     uint16_t m_port = 0;
 };
 
+// A loopback listener that never accepts by itself: the test resets the
+// waiting connection at the moment it chooses.
+class ResettingPeer
+{
+public:
+    ResettingPeer();
+    bool isListening() const { return m_listener.valid(); }
+    uint16_t port() const { return m_port; }
+    uint32_t address() const { return loopbackAddress(); }
+
+    // Accepts the oldest waiting connection and aborts it with a reset; false
+    // when no connection was waiting.
+    bool resetNext();
+
+private:
+    UniqueFd m_listener;
+    uint16_t m_port = 0;
+};
+
 // A loopback port whose connection attempts are never answered: a listener with
 // a full accept queue, so the kernel drops further SYNs and connects hang.
 class UnansweredPort
