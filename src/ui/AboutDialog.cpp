@@ -48,7 +48,7 @@ AboutDialog::AboutDialog(UserPrompts &prompts, QWidget *parent)
     : QDialog(parent)
     , m_prompts(prompts)
 {
-    setObjectName(QStringLiteral("frmabout"));
+    setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About ") + programTitle());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(true);

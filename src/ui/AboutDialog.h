@@ -21,7 +21,7 @@ void startSystemInfo(UserPrompts &prompts, const QStringList &searchPaths = {});
 // The version text both informational windows show: "Version 2.3.4".
 QString versionText();
 
-// The About window `frmabout`: product, version, description, credit line, OK and
+// The About window `frmAbout`: product, version, description, credit line, OK and
 // "&System Info...". Modal; OK closes it.
 class AboutDialog : public QDialog
 {

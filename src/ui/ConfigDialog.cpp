@@ -308,7 +308,7 @@ bool ConfigDialog::validate()
     if (!chkpx->isChecked() && !chkm->isChecked() && !chkp->isChecked() && !chkipx->isChecked()) {
         const auto answer =
             m_prompts.message(QStringLiteral("Warning: No monitoring methods are defined.\rAre you sure?"),
-                programTitle(), UserPrompts::Buttons::YesNo, UserPrompts::Icon::Question);
+                programTitle(), UserPrompts::Buttons::YesNo, UserPrompts::Icon::None);
         if (answer != UserPrompts::Answer::Yes)
             ok = false;
     }

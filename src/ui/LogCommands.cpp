@@ -20,7 +20,8 @@ bool chooseLogFile(GlobalSettings &settings, UserPrompts &prompts)
             folder = directory;
         fileName = settings.Filename;
     }
-    const QString chosen = trimBlanks(prompts.chooseFile(true, QString(), folder, fileName, logFileFilter()));
+    const QString chosen =
+        trimBlanks(prompts.chooseFile(true, programTitle(), folder, fileName, logFileFilter()));
     if (chosen.isEmpty())
         return false;
     settings.Filename = chosen;

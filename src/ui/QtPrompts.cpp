@@ -18,9 +18,13 @@ QString qtFileFilter(const QString &filter)
         QString patterns = parts[i + 1].trimmed();
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
         // Qt reads the patterns from the parentheses, so a description without them gets them.
-        entries.append(description.contains(QLatin1Char('('))
-                ? description
-                : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+        QString entry = description.contains(QLatin1Char('('))
+            ? description
+            : description + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        // "*.*" means every file where the filters come from, but here only names with a dot.
+        static const QRegularExpression everyFile(QStringLiteral("(?<=[( ])\\*\\.\\*(?=[ )])"));
+        entry.replace(everyFile, QStringLiteral("*"));
+        entries.append(entry);
     }
     return entries.join(QStringLiteral(";;"));
 }

@@ -8,7 +8,8 @@
 namespace sentrel {
 
 // A filter "Log files (*.log)|*.log|All files|*.*" (description|patterns pairs) in Qt's
-// form "Log files (*.log);;All files (*.*)"; a filter without "|" is returned as it is.
+// form "Log files (*.log);;All files (*)", "*.*" matching every file; a filter without
+// "|" is returned as it is.
 QString qtFileFilter(const QString &filter);
 
 // The extension of the first pattern of a filter when it is one plain "*.ext" ("log"), else empty.

@@ -32,7 +32,7 @@ QLabel *line(QWidget *parent, const char *name, const QString &text, qreal point
 SplashWindow::SplashWindow(QWidget *parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
-    setObjectName(QStringLiteral("frmsplash"));
+    setObjectName(QStringLiteral("frmSplash"));
     setWindowTitle(programTitle());
     setAttribute(Qt::WA_DeleteOnClose);
     setFocusPolicy(Qt::StrongFocus);

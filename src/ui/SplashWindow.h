@@ -4,7 +4,7 @@
 
 namespace sentrel {
 
-// The splash window `frmsplash`, shown without waiting while the program starts. It
+// The splash window `frmSplash`, shown without waiting while the program starts. It
 // closes itself on a key press or a click, and deletes itself once closed, so the main
 // window holds it in a QPointer and closes it, if still there, at the end of start-up.
 class SplashWindow : public QWidget

@@ -41,7 +41,7 @@ private Q_SLOTS:
     {
         ScriptedPrompts prompts;
         AboutDialog about(prompts);
-        QCOMPARE(about.objectName(), QStringLiteral("frmabout"));
+        QCOMPARE(about.objectName(), QStringLiteral("frmAbout"));
         QCOMPARE(about.windowTitle(), QStringLiteral("About Sentrel"));
         QCOMPARE(labelText(about, "lblTitle"), QStringLiteral("Sentrel"));
         QCOMPARE(labelText(about, "lblVersion"), QStringLiteral("Version 2.3.4"));
@@ -115,7 +115,7 @@ private Q_SLOTS:
     void splashShowsProductVersionAndPlatform()
     {
         SplashWindow splash;
-        QCOMPARE(splash.objectName(), QStringLiteral("frmsplash"));
+        QCOMPARE(splash.objectName(), QStringLiteral("frmSplash"));
         QCOMPARE(labelText(splash, "lblProductName"), QStringLiteral("Sentrel"));
         QCOMPARE(labelText(splash, "lblVersion"), QStringLiteral("Version 2.3.4"));
         QCOMPARE(labelText(splash, "lblPlatform"), QStringLiteral("Linux"));

@@ -271,6 +271,7 @@ private Q_SLOTS:
             const bool question = m.text.startsWith(QStringLiteral("Warning:"));
             QCOMPARE(m.title, question ? QStringLiteral("Sentrel") : QStringLiteral("Incorrect data"));
             QCOMPARE(m.buttons, question ? UserPrompts::Buttons::YesNo : UserPrompts::Buttons::Ok);
+            QCOMPARE(m.icon, UserPrompts::Icon::None);
         }
         QCOMPARE(rig.dialog.editAccepted(), valid);
         QCOMPARE(rig.dialog.result() == QDialog::Accepted, valid);

@@ -81,6 +81,8 @@ private Q_SLOTS:
         QCOMPARE(prompts.fileRequests.size(), 1);
         const auto &request = prompts.fileRequests.constFirst();
         QVERIFY(request.save);
+        // The main window's one file dialog, shared with export and import, is titled like the program.
+        QCOMPARE(request.title, QStringLiteral("Sentrel"));
         QCOMPARE(request.directory, folder);
         QCOMPARE(request.fileName, offered);
         QCOMPARE(request.filter, QStringLiteral("Log files (*.log)|*.log|All files|*.*"));

@@ -14,7 +14,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("qt");
         QTest::addColumn<QString>("suffix");
         QTest::newRow("log chooser") << "Log files (*.log)|*.log|All files|*.*"
-                                     << "Log files (*.log);;All files (*.*)"
+                                     << "Log files (*.log);;All files (*)"
                                      << "log";
         QTest::newRow("several patterns") << "Text|*.txt;*.exp"
                                           << "Text (*.txt *.exp)"
@@ -26,8 +26,14 @@ private Q_SLOTS:
                                     << "Export files (*.exp);;All files (*)"
                                     << "exp";
         QTest::newRow("any file") << "All files|*.*"
-                                  << "All files (*.*)"
+                                  << "All files (*)"
                                   << "";
+        QTest::newRow("any file named in the description") << "All files (*.*)|*.*"
+                                                           << "All files (*)"
+                                                           << "";
+        QTest::newRow("dotted pattern kept") << "Backups|*.*.old"
+                                             << "Backups (*.*.old)"
+                                             << "";
         QTest::newRow("none") << ""
                               << ""
                               << "";
