@@ -24,8 +24,8 @@ void onTerminate(int)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // Without an organisation name the data folder is Sentrel/ itself, not Sentrel/Sentrel/.
     QApplication::setApplicationName(QStringLiteral("Sentrel"));
-    QApplication::setOrganizationName(QStringLiteral("Sentrel"));
     QApplication::setApplicationVersion(QStringLiteral(SENTREL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("sentrel"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/sentrel.svg")));
@@ -53,6 +53,7 @@ int main(int argc, char *argv[])
         sigaction(SIGHUP, &sa, nullptr);
     }
 
-    window.startup();
+    if (!window.startup())
+        return 1;
     return QApplication::exec();
 }

@@ -65,6 +65,28 @@ bool toggle_details(MainLayout &l)
     return true;
 }
 
+void enterSmallMode(MainLayout &l)
+{
+    l.optdetails = true;
+    toggle_details(l);
+    // Every change of the window's size runs the resize rule on its own.
+    l.windowWidth = halveTwips(l.windowWidth);
+    applyResizeRule(l);
+    l.windowHeight = halveTwips(l.windowHeight);
+    applyResizeRule(l);
+}
+
+void leaveSmallMode(MainLayout &l)
+{
+    l.windowWidth *= 2;
+    applyResizeRule(l);
+    // The grid grows with the window before the details box is placed below it.
+    l.windowHeight *= 2;
+    applyResizeRule(l);
+    l.optdetails = false;
+    toggle_details(l);
+}
+
 int halveTwips(int twips)
 {
     return static_cast<int>(std::nearbyint(twips / 2.0));

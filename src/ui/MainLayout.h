@@ -49,6 +49,14 @@ bool movebar(MainLayout &layout, int y);
 // other state nothing changes. Returns whether anything changed.
 bool toggle_details(MainLayout &layout);
 
+// Small mode's share of the layout, in the normal window state only: hides the details
+// box, then halves the window's width and then its height, refitting after each change.
+void enterSmallMode(MainLayout &layout);
+
+// Leaving small mode: doubles the window's width and then its height, refitting after
+// each change, then shows the details box again.
+void leaveSmallMode(MainLayout &layout);
+
 // Half and double of a width in twips, rounded to whole twips with halves to even.
 int halveTwips(int twips);
 

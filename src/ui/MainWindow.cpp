@@ -136,8 +136,10 @@ MainWindow::MainWindow(Options options)
     });
     buildControls();
     buildMenus();
-    // Laid out at the design size; stored settings may change it at start-up.
-    resizeWindowTwips(m_layout.windowWidth, m_layout.windowHeight);
+    // Laid out at the design places: they are the defaults of the stored layout, so the
+    // resize rule first runs when start-up applies the stored size or the window shows.
+    setOuterSizeTwips(m_layout.windowWidth, m_layout.windowHeight);
+    applyLayout();
 }
 
 MainWindow::~MainWindow()
@@ -190,6 +192,12 @@ void MainWindow::buildControls()
             m_grid->setCurrentRow(StatusGridModel::gridRow(current.row()));
             m_grid->do_data();
         });
+    // A click below the last row or a Ctrl+click clears the view's selection, while the
+    // grid keeps its current row for Delete and Enter; the row stays highlighted.
+    connect(m_gridsys->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!m_syncingSelection && !m_gridsys->selectionModel()->hasSelection() && m_grid->currentRow() >= 1)
+            syncViewToGrid(m_grid->currentRow());
+    });
     connect(m_grid.get(), &TargetGrid::currentRowChanged, this, &MainWindow::syncViewToGrid);
     connect(m_grid->model(), &QAbstractItemModel::modelReset, this,
         [this] { syncViewToGrid(m_grid->currentRow()); });
@@ -248,18 +256,20 @@ void MainWindow::buildMenus()
     connect(m_monitor.get(), &Monitor::warnChanged, warn, &QAction::setChecked);
     connect(
         addItem(file, "optoptions", QStringLiteral("&Preferences...")), &QAction::triggered, this, [this] {
+            // An open dialog is only brought forward, and is connected already.
+            const bool opening = !m_preferences;
             auto *dlg = PreferencesDialog::showPreferences(
                 m_preferences, m_settings, gridFontSize(), m_txtdata->font().pointSizeF(), this);
+            if (!opening)
+                return;
             connect(
-                dlg, &PreferencesDialog::fontSizesChosen, this,
-                [this](double gridSize, double detailsSize) {
+                dlg, &PreferencesDialog::fontSizesChosen, this, [this](double gridSize, double detailsSize) {
                     setGridFontSize(gridSize);
                     QFont f = m_txtdata->font();
                     f.setPointSizeF(detailsSize);
                     m_txtdata->setFont(f);
                     action("optwarn")->setChecked(m_settings.Warn);
-                },
-                Qt::UniqueConnection);
+                });
         });
     auto *saveOnExit = addItem(file, "optsaveonexit", QStringLiteral("Save settings to registry on exit"));
     saveOnExit->setCheckable(true);
@@ -294,8 +304,11 @@ void MainWindow::buildMenus()
     connect(logEnable, &QAction::toggled, m_monitor.get(), &Monitor::setLoggingEnabled);
     connect(addItem(logging, "optlogfile", logFileCaption(m_settings.Filename)), &QAction::triggered, this,
         [this] {
-            if (chooseLogFile(m_settings, *m_prompts))
+            if (chooseLogFile(m_settings, *m_prompts)) {
                 updateLogFileCaption();
+                // A new file may be logged to at once, even while a cycle holds the old one.
+                action("optenablelogging")->setEnabled(true);
+            }
         });
     connect(addItem(logging, "optlogclear", QStringLiteral("Clear log")), &QAction::triggered, this,
         [this] { clearLog(m_settings, *m_prompts); });
@@ -344,7 +357,7 @@ QAction *MainWindow::action(const char *name) const
     return findChild<QAction *>(QString::fromLatin1(name));
 }
 
-void MainWindow::startup()
+bool MainWindow::startup()
 {
     QPointer<SplashWindow> splash;
     if (m_options.splash) {
@@ -352,8 +365,9 @@ void MainWindow::startup()
         splash->show();
     }
     if (!StartWinsock()) {
-        QApplication::exit(1);
-        return;
+        if (splash)
+            splash->close();
+        return false;
     }
     m_settings.Filename = defaultLogFile();
     m_settings.Decay = 5;
@@ -375,6 +389,7 @@ void MainWindow::startup()
     m_monitor->setMonitoringEnabled(action("optenable")->isChecked());
     if (m_monitor->monitoringEnabled())
         m_monitor->do_check();
+    return true;
 }
 
 WindowState MainWindow::storedWindowState() const
@@ -448,7 +463,7 @@ void MainWindow::readLayoutFromWindow()
         pixelsToTwips(height() - menuBar()->sizeHint().height(), dpiY) + MainLayout::ChromeHeight;
 }
 
-void MainWindow::resizeWindowTwips(int width, int height)
+void MainWindow::setOuterSizeTwips(int width, int height)
 {
     const double dpiX = logicalDpiX();
     const double dpiY = logicalDpiY();
@@ -456,6 +471,11 @@ void MainWindow::resizeWindowTwips(int width, int height)
     resize(twipsToPixels(width - MainLayout::ChromeWidth, dpiX),
         twipsToPixels(height - MainLayout::ChromeHeight, dpiY) + menuBar()->sizeHint().height());
     m_applyingLayout = false;
+}
+
+void MainWindow::resizeWindowTwips(int width, int height)
+{
+    setOuterSizeTwips(width, height);
     readLayoutFromWindow();
     applyResizeRule(m_layout);
     applyLayout();
@@ -518,10 +538,13 @@ void MainWindow::movebar(int y)
 
 void MainWindow::dropSplitterAt(const QPoint &clientPos)
 {
-    // Dropped on the labels, nothing happens; on the window, the grid or the
-    // details box the border moves to the drop's height in the client area.
+    // Dropped on the labels, on the splitter itself (a plain click) or outside the
+    // client area, nothing happens; on the window, the grid or the details box the
+    // border moves to the drop's height in the client area.
+    if (!centralWidget()->rect().contains(clientPos))
+        return;
     QWidget *target = centralWidget()->childAt(clientPos);
-    if (target == m_label1 || target == m_lblstat || target == m_lblcount)
+    if (target == m_label1 || target == m_lblstat || target == m_lblcount || target == m_cmdsize)
         return;
     movebar(pixelsToTwips(clientPos.y(), logicalDpiY()));
 }
@@ -542,22 +565,15 @@ void MainWindow::optsmall_Click()
         return; // the window's size cannot change while it is maximised or minimised
     if (!small->isChecked()) {
         setGridFontSize(gridFontSize() / 2);
-        m_layout.optdetails = true;
-        ::sentrel::toggle_details(m_layout);
-        m_layout.windowWidth = halveTwips(m_layout.windowWidth);
-        m_layout.windowHeight = halveTwips(m_layout.windowHeight);
+        enterSmallMode(m_layout);
         for (int c = 0; c < 3; ++c)
             setColumnWidthTwips(c, halveTwips(columnWidthTwips(c)));
     } else {
-        m_layout.windowWidth *= 2;
-        m_layout.windowHeight *= 2;
+        leaveSmallMode(m_layout);
         setGridFontSize(gridFontSize() * 2);
-        m_layout.optdetails = false;
-        ::sentrel::toggle_details(m_layout);
         for (int c = 0; c < 3; ++c)
             setColumnWidthTwips(c, columnWidthTwips(c) * 2);
     }
-    applyResizeRule(m_layout);
     resizeWindowTwips(m_layout.windowWidth, m_layout.windowHeight);
     small->setChecked(!small->isChecked());
 }

@@ -53,8 +53,9 @@ public:
     ~MainWindow() override;
 
     // The start-up order: splash, socket layer, settings, layout, grid, and the
-    // first cycle when monitoring is enabled.
-    void startup();
+    // first cycle when monitoring is enabled. False when the socket layer cannot
+    // start, which ends the program.
+    bool startup();
 
     void save_registry();
     void movebar(int y);
@@ -99,6 +100,7 @@ private:
         QMenu *menu, const char *name, const QString &caption, const QKeySequence &shortcut = {});
     void readLayoutFromWindow();
     void applyLayout();
+    void setOuterSizeTwips(int width, int height);
     void resizeWindowTwips(int width, int height);
     WindowState storedWindowState() const;
     void applyWindowState(const WindowState &state);

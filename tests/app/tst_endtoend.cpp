@@ -2,6 +2,7 @@
 #include "probes/WinSock.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -30,6 +31,25 @@ QStringList logLines(const QString &path)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+// Starts the built program with its settings and data under the given folders.
+void startSentrel(QProcess &sentrel, const QString &config, const QString &data)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    sentrel.setProcessEnvironment(env);
+    sentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    sentrel.start(QStringLiteral(SENTREL_BINARY), {});
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -72,13 +92,7 @@ private Q_SLOTS:
         ini.close();
 
         QProcess sentrel;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        env.insert(QStringLiteral("XDG_DATA_HOME"), data);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        sentrel.setProcessEnvironment(env);
-        sentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sentrel.start(QStringLiteral(SENTREL_BINARY), {});
+        startSentrel(sentrel, config, data);
         QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
 
         // The peers answer from this process's event loop while we wait.
@@ -113,6 +127,28 @@ private Q_SLOTS:
         QCOMPARE(saved.value(QStringLiteral("UseM 3")).toString(), QStringLiteral("False"));
         saved.endGroup();
         QCOMPARE(saved.value(QStringLiteral("Window/Delay")).toString(), QStringLiteral(" 5"));
+        QCOMPARE(saved.value(QStringLiteral("Logging/Filename")).toString(), log);
+    }
+
+    void defaultLogFileIsInTheUsersDataFolder()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString config = home.filePath(QStringLiteral("config"));
+        const QString data = home.filePath(QStringLiteral("data"));
+        QVERIFY(writeFile(config + QStringLiteral("/Sentrel/Sentrel.ini"),
+            "[Targets]\nMaxHostNo=0\nHostname%200=localhost\nDesc%200=Nothing\nUsePX%200=False\n"
+            "UseM%200=False\n[Window]\nEnable=True\n[Logging]\nEnable=True\n"));
+        const QString log = data + QStringLiteral("/Sentrel/sentrel.log");
+
+        QProcess sentrel;
+        startSentrel(sentrel, config, data);
+        QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(log).size(), 1, 30000);
+        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
+        QVERIFY(sentrel.waitForFinished(20000));
+        QCOMPARE(sentrel.exitCode(), 0);
+        QSettings saved(config + QStringLiteral("/Sentrel/Sentrel.ini"), QSettings::IniFormat);
         QCOMPARE(saved.value(QStringLiteral("Logging/Filename")).toString(), log);
     }
 };

@@ -162,6 +162,45 @@ private Q_SLOTS:
         QCOMPARE(l.windowHeight, before.windowHeight);
     }
 
+    void smallModeOnAndOff()
+    {
+        MainLayout l;
+        l.windowWidth = 6000;
+        l.windowHeight = 8000;
+        l.gridHeight = 3000;
+        l.optdetails = l.detailsVisible = l.splitterVisible = true;
+        l.detailsTop = 3360;
+        l.detailsHeight = 8000 - 3000 - 1260;
+        l.splitTop = 3240;
+
+        enterSmallMode(l);
+        QVERIFY(!l.optdetails && !l.detailsVisible && !l.splitterVisible);
+        // Hiding sets 3000 + 1235 = 4235, halved to 2118 (ties to even); the width 3000 is pulled up.
+        QCOMPARE(l.windowWidth, MainLayout::MinWidth);
+        QCOMPARE(l.windowHeight, 2118);
+        QCOMPARE(l.gridHeight, 2118 - 1155);
+
+        leaveSmallMode(l);
+        QCOMPARE(l.windowWidth, 2 * MainLayout::MinWidth);
+        // The doubled window first gives the grid 4236 - 1155; the details box goes below it.
+        QCOMPARE(l.gridHeight, 3081);
+        QVERIFY(l.optdetails && l.detailsVisible && l.splitterVisible);
+        QCOMPARE(l.detailsTop, 240 + 3081 + 120);
+        QCOMPARE(l.windowHeight, l.detailsTop + 1575 + 945);
+        QCOMPARE(l.splitTop, l.detailsTop - 120);
+        QCOMPARE(l.detailsHeight, l.windowHeight - 3081 - 1260);
+    }
+
+    void smallModeStopsAtTheLowestWindow()
+    {
+        MainLayout l;
+        l.windowHeight = 3000;
+        applyResizeRule(l);
+        enterSmallMode(l);
+        QCOMPARE(l.windowHeight, MainLayout::MinHeight);
+        QCOMPARE(l.gridHeight, MainLayout::MinHeight - 1155);
+    }
+
     void halving_data()
     {
         QTest::addColumn<int>("in");
