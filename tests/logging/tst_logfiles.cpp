@@ -1,5 +1,7 @@
 #include "logging/LogFiles.h"
 
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -10,23 +12,7 @@
 #include <cstring>
 
 using namespace sentrel;
-
-namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
+using namespace sentrel::test;
 
 class TstLogFiles : public QObject
 {
@@ -39,27 +25,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("directory");
         QTest::addColumn<QString>("fileName");
-        QTest::newRow("nested") << "/var/log/a.log"
-                                << "/var/log"
-                                << "a.log";
-        QTest::newRow("in root") << "/a.log"
-                                 << "/"
-                                 << "a.log";
-        QTest::newRow("bare name") << "a.log"
-                                   << ""
-                                   << "a.log";
-        QTest::newRow("relative") << "logs/a.log"
-                                  << "logs"
-                                  << "a.log";
-        QTest::newRow("trailing slash") << "/var/log/"
-                                        << "/var/log"
-                                        << "";
-        QTest::newRow("empty") << ""
-                               << ""
-                               << "";
-        QTest::newRow("backslash is a name character") << "C:\\logs\\a.log"
-                                                       << ""
-                                                       << "C:\\logs\\a.log";
+        const char *const cases[][3] = {{"/var/log/a.log", "/var/log", "a.log"}, {"/a.log", "/", "a.log"},
+            {"a.log", "", "a.log"}, {"logs/a.log", "logs", "a.log"}, {"/var/log/", "/var/log", ""},
+            {"", "", ""}, {"C:\\logs\\a.log", "", "C:\\logs\\a.log"}};
+        for (const auto &c : cases)
+            QTest::addRow("\"%s\"", c[0])
+                << QString::fromLatin1(c[0]) << QString::fromLatin1(c[1]) << QString::fromLatin1(c[2]);
     }
     void directoryAndFileName()
     {
@@ -68,12 +39,6 @@ private Q_SLOTS:
         QFETCH(QString, fileName);
         QCOMPARE(DirectoryOf(path), directory);
         QCOMPARE(FileNameOf(path), fileName);
-    }
-
-    void captionAndBackupName()
-    {
-        QCOMPARE(logFileCaption(QStringLiteral("/var/log/net.log")), QStringLiteral("File: net.log"));
-        QCOMPARE(backupNameOf(QStringLiteral("/tmp/sentrel.log")), QStringLiteral("/tmp/sentrel.log.old"));
     }
 
     void defaultLogFileLivesInCreatedDataFolder()
@@ -89,7 +54,7 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("a.log"));
-        writeFile(path, "x");
+        QVERIFY(writeBytes(path, "x"));
         QVERIFY(removeFile(path).ok);
         QVERIFY(!QFile::exists(path));
 
@@ -104,33 +69,26 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(dir.path()).isDir());
     }
 
-    void switchTwiceKeepsOnlyTheLatestBackup()
+    void switchKeepsOnlyTheLatestBackup()
     {
         QTemporaryDir dir;
         const QString log = dir.filePath(QStringLiteral("sentrel.log"));
-        writeFile(log, "first");
-        QVERIFY(switchLogFile(log).ok);
-        QVERIFY(!QFile::exists(log));
-        QCOMPARE(readFile(log + QStringLiteral(".old")), QByteArray("first"));
+        const QString backup = log + QStringLiteral(".old");
+        const FileOpResult none = switchLogFile(log);
+        QVERIFY(!none.ok);
+        QCOMPARE(none.errorText, QString::fromLocal8Bit(std::strerror(ENOENT)));
 
-        writeFile(log, "second");
-        QVERIFY(switchLogFile(log).ok);
-        QCOMPARE(readFile(log + QStringLiteral(".old")), QByteArray("second"));
+        for (const char *content : {"first", "second"}) {
+            QVERIFY(writeBytes(log, content));
+            QVERIFY(switchLogFile(log).ok);
+            QVERIFY(!QFile::exists(log));
+            QCOMPARE(readAll(backup), QByteArray(content));
+        }
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList {QStringLiteral("sentrel.log.old")});
-    }
-
-    void switchWithoutLogFileFailsAndKeepsBackup()
-    {
-        QTemporaryDir dir;
-        const QString log = dir.filePath(QStringLiteral("sentrel.log"));
-        const FileOpResult result = switchLogFile(log);
-        QVERIFY(!result.ok);
-        QCOMPARE(result.errorText, QString::fromLocal8Bit(std::strerror(ENOENT)));
 
         // A failed switch must not cost the user the backup kept by an earlier one.
-        writeFile(log + QStringLiteral(".old"), "old");
         QVERIFY(!switchLogFile(log).ok);
-        QCOMPARE(readFile(log + QStringLiteral(".old")), QByteArray("old"));
+        QCOMPARE(readAll(backup), QByteArray("second"));
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "NetNamespace.h"
 #include "probes/UniqueFd.h"
+#include "probes/WinSock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -26,173 +28,127 @@ Q_DECLARE_METATYPE(EchoOutcome)
 
 namespace {
 
-uint32_t addr(const char *dotted)
+QStringList words(const QString &command)
 {
-    return inet_addr(dotted);
+    return command.split(QLatin1Char(' '));
 }
 
-QString dotted(uint32_t address)
+// The TTL the kernel here puts on its echo replies.
+int defaultTtl()
 {
-    in_addr a {};
-    a.s_addr = address;
-    return QString::fromLatin1(inet_ntoa(a));
+    QFile file(QStringLiteral("/proc/sys/net/ipv4/ip_default_ttl"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : -1;
 }
 
-int nextTag()
-{
-    static int tag = 0;
-    return ++tag;
-}
-
-QString setupFailure(const NetNamespace &ns)
-{
-    return QStringLiteral("cannot set up network namespace %1: %2").arg(ns.name(), ns.error());
-}
-
-QString cannotOpen(Kind kind)
-{
-    switch (kind) {
-    case Kind::Raw:
-        return QStringLiteral("a raw ICMP socket needs root or CAP_NET_RAW");
-    case Kind::Datagram:
-        return QStringLiteral("an ICMP datagram socket needs net.ipv4.ping_group_range to include our group");
-    case Kind::Any:
-        break;
-    }
-    return QStringLiteral("no ICMP socket can be opened: neither CAP_NET_RAW nor a permissive "
-                          "net.ipv4.ping_group_range");
-}
-
-// Where a loopback test runs: a fresh network namespace when this process may
-// make one (so nobody else's ICMP traffic is seen), else the host's own loopback.
+// Where an echo test runs. The loopback kind is a fresh network namespace when
+// this process may make one (so nobody else's ICMP traffic is seen), else the
+// host's own loopback. The routed kind is a host namespace and a router
+// namespace joined by a veth pair (host 10.200.0.1, router 10.200.0.2 to .11):
+// the router answers for 10.201.0.0/24 with "host unreachable" and silently
+// drops 10.202.0.0/24.
 class Sandbox
 {
 public:
-    struct Options
-    {
-        bool openPingRange = false; // let every group open ICMP datagram sockets
-        bool ignoreEchoes = false; // the kernel answers no echo request (needs a namespace)
-        bool needNamespace = false;
-    };
-
     // Enters the sandbox; the reason it cannot be made or cannot open `kind`, or empty.
-    QString prepare(Kind kind, Options options)
+    // `openPingRange` lets every group open ICMP datagram sockets; it takes a namespace.
+    QString prepareLoopback(Kind kind, bool openPingRange, bool needNamespace = false)
     {
-        const QString unavailable = namespaceUnavailableReason();
-        if (unavailable.isEmpty()) {
-            m_ns = std::make_unique<NetNamespace>(QStringLiteral("lo%1").arg(nextTag()));
-            if (!m_ns->isValid()
-                || (options.openPingRange
-                    && !m_ns->writeSysctl(QStringLiteral("net/ipv4/ping_group_range"), "0 2147483647"))
-                || (options.ignoreEchoes
-                    && !m_ns->writeSysctl(QStringLiteral("net/ipv4/icmp_echo_ignore_all"), "1")))
-                return setupFailure(*m_ns);
-            m_entry = std::make_unique<NamespaceEntry>(*m_ns);
-            if (!m_entry->isValid())
-                return QStringLiteral("cannot enter network namespace ") + m_ns->name();
-        } else if (options.needNamespace || options.ignoreEchoes) {
-            return QStringLiteral("this case needs its own network namespace, but ") + unavailable;
+        if (const QString why = namespaceUnavailableReason(); !why.isEmpty()) {
+            return needNamespace ? QStringLiteral("this case needs its own network namespace, but ") + why
+                                 : canOpen(kind);
         }
-        if (!IcmpEchoService::canOpen(kind))
-            return cannotOpen(kind);
-        return QString();
+        NetNamespace &ns = add(QStringLiteral("lo"));
+        if (!ns.isValid() || (openPingRange && !this->openPingRange(ns)))
+            return failure(ns);
+        return enter(ns, kind);
     }
 
-    // The TTL the kernel here puts on its echo replies.
-    static int defaultTtl()
-    {
-        QFile file(QStringLiteral("/proc/sys/net/ipv4/ip_default_ttl"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : -1;
-    }
-
-private:
-    std::unique_ptr<NetNamespace> m_ns;
-    std::unique_ptr<NamespaceEntry> m_entry; // leaves the namespace before it is removed
-};
-
-// A host namespace and a router namespace joined by a veth pair (host 10.200.0.1,
-// router 10.200.0.2). The router forwards, answers for 10.201.0.0/24 with "host
-// unreachable" and silently drops 10.202.0.0/24; the host routes both through it.
-class RoutedSandbox
-{
-public:
     // `rateLimited`: the host's link sends at 2 Mbit/s through a deep queue, so
     // a burst of echoes fills the socket's send buffer.
-    QString prepare(Kind kind, bool rateLimited = false)
+    QString prepareRouted(Kind kind, bool rateLimited = false)
     {
-        const QString unavailable = namespaceUnavailableReason();
-        if (!unavailable.isEmpty())
-            return QStringLiteral("the routed cases need network namespaces, but ") + unavailable;
-        const int tag = nextTag();
-        m_host = std::make_unique<NetNamespace>(QStringLiteral("host%1").arg(tag));
-        m_router = std::make_unique<NetNamespace>(QStringLiteral("router%1").arg(tag));
-        if (!m_host->isValid())
-            return setupFailure(*m_host);
-        if (!m_router->isValid())
-            return setupFailure(*m_router);
-        const QString hostLink = QStringLiteral("vh%1").arg(QCoreApplication::applicationPid());
-        const QString routerLink = QStringLiteral("vr%1").arg(QCoreApplication::applicationPid());
+        if (const QString why = namespaceUnavailableReason(); !why.isEmpty())
+            return QStringLiteral("the routed cases need network namespaces, but ") + why;
+        NetNamespace &host = add(QStringLiteral("host"));
+        NetNamespace &router = add(QStringLiteral("router"));
+        if (!host.isValid() || !router.isValid())
+            return failure(host.isValid() ? router : host);
+        const QString pid = QString::number(QCoreApplication::applicationPid());
+        const QString hostLink = QStringLiteral("vh") + pid;
+        const QString routerLink = QStringLiteral("vr") + pid;
         QString error;
-        if (!runIp({QStringLiteral("link"), QStringLiteral("add"), hostLink, QStringLiteral("netns"),
-                       m_host->name(), QStringLiteral("type"), QStringLiteral("veth"), QStringLiteral("peer"),
-                       QStringLiteral("name"), routerLink, QStringLiteral("netns"), m_router->name()},
+        if (!runIp(words(QStringLiteral("link add %1 netns %2 type veth peer name %3 netns %4")
+                             .arg(hostLink, host.name(), routerLink, router.name())),
                 &error))
             return QStringLiteral("cannot create a veth pair: ") + error;
-        const auto words = [](const char *command) {
-            return QString::fromLatin1(command).split(QLatin1Char(' '));
-        };
-        const bool hostOk = m_host->ip(words("addr add 10.200.0.1/24 dev") << hostLink)
-            && m_host->ip(words("link set up dev") << hostLink)
-            && m_host->ip(words("route add 10.201.0.0/24 via 10.200.0.2"))
-            && m_host->ip(words("route add 10.202.0.0/24 via 10.200.0.2"))
-            && (kind != Kind::Datagram
-                || m_host->writeSysctl(QStringLiteral("net/ipv4/ping_group_range"), "0 2147483647"));
-        if (!hostOk)
-            return setupFailure(*m_host);
-        const QStringList shaping = QStringList {QStringLiteral("-n"), m_host->name()}
-            + words("qdisc add dev") + QStringList {hostLink}
-            + words("root tbf rate 2mbit burst 1600 limit 3000000");
+        QList<std::pair<NetNamespace *, QString>> setup {
+            {&host, QStringLiteral("addr add 10.200.0.1/24 dev ") + hostLink},
+            {&host, QStringLiteral("link set up dev ") + hostLink},
+            {&host, QStringLiteral("route add default via 10.200.0.2")},
+            {&router, QStringLiteral("link set up dev ") + routerLink},
+            {&router, QStringLiteral("route add unreachable 10.201.0.0/24")},
+            {&router, QStringLiteral("route add blackhole 10.202.0.0/24")}};
+        for (int last = 2; last <= 11; ++last)
+            setup.append({&router, QStringLiteral("addr add 10.200.0.%1/24 dev ").arg(last) + routerLink});
+        for (const auto &[ns, command] : setup) {
+            if (!ns->ip(words(command)))
+                return failure(*ns);
+        }
+        if (!router.writeSysctl(QStringLiteral("net/ipv4/ip_forward"), "1"))
+            return failure(router);
+        if (kind == Kind::Datagram && !openPingRange(host))
+            return failure(host);
+        const QStringList shaping = QStringList {QStringLiteral("-n"), host.name()}
+            + words(QStringLiteral("qdisc add dev %1 root tbf rate 2mbit burst 1600 limit 3000000")
+                        .arg(hostLink));
         if (rateLimited && !runTool(QStringLiteral("tc"), shaping, &error))
             return QStringLiteral("cannot limit the link's rate: ") + error;
-        const bool routerOk = m_router->ip(words("addr add 10.200.0.2/24 dev") << routerLink)
-            && m_router->ip(words("link set up dev") << routerLink)
-            && m_router->ip(words("route add unreachable 10.201.0.0/24"))
-            && m_router->ip(words("route add blackhole 10.202.0.0/24"))
-            && m_router->writeSysctl(QStringLiteral("net/ipv4/ip_forward"), "1");
-        if (!routerOk)
-            return setupFailure(*m_router);
-        m_entry = std::make_unique<NamespaceEntry>(*m_host);
-        if (!m_entry->isValid())
-            return QStringLiteral("cannot enter network namespace ") + m_host->name();
-        if (!IcmpEchoService::canOpen(kind))
-            return cannotOpen(kind);
-        return QString();
+        return enter(host, kind);
     }
 
 private:
-    std::unique_ptr<NetNamespace> m_host;
-    std::unique_ptr<NetNamespace> m_router;
-    std::unique_ptr<NamespaceEntry> m_entry;
+    NetNamespace &add(const QString &role)
+    {
+        static int tag = 0;
+        return *m_namespaces.emplace_back(std::make_unique<NetNamespace>(role + QString::number(++tag)));
+    }
+    static bool openPingRange(NetNamespace &ns)
+    {
+        return ns.writeSysctl(QStringLiteral("net/ipv4/ping_group_range"), "0 2147483647");
+    }
+    static QString failure(const NetNamespace &ns)
+    {
+        return QStringLiteral("cannot set up network namespace %1: %2").arg(ns.name(), ns.error());
+    }
+    QString enter(const NetNamespace &ns, Kind kind)
+    {
+        m_entry = std::make_unique<NamespaceEntry>(ns);
+        return m_entry->isValid() ? canOpen(kind)
+                                  : QStringLiteral("cannot enter network namespace ") + ns.name();
+    }
+    static QString canOpen(Kind kind)
+    {
+        return IcmpEchoService::canOpen(kind)
+            ? QString()
+            : QStringLiteral("cannot open this kind of ICMP socket here: a raw one "
+                             "needs CAP_NET_RAW, a datagram one needs "
+                             "net.ipv4.ping_group_range to include our group");
+    }
+
+    std::vector<std::unique_ptr<NetNamespace>> m_namespaces;
+    std::unique_ptr<NamespaceEntry> m_entry; // declared last: leaves the namespace before it is removed
 };
 
-// The echo requests that arrive on loopback, seen through a raw socket of the
-// test's own, and forged echo replies sent back to 127.0.0.1.
+// The echo requests that arrive on loopback, seen through a raw socket of the test's own.
 class Sniffer
 {
 public:
     struct Request
     {
-        uint16_t identifier = 0;
-        uint16_t sequence = 0;
-        uint32_t to = 0;
         int ttl = 0;
         int tos = 0;
         bool dontFragment = false;
     };
-
-    Sniffer()
-        : m_fd(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP))
-    { }
 
     bool isValid() const { return m_fd.valid(); }
 
@@ -201,44 +157,17 @@ public:
     {
         std::vector<Request> found;
         unsigned char packet[2048];
-        for (;;) {
-            const ssize_t n = ::recv(m_fd.get(), packet, sizeof packet, 0);
-            if (n < 0)
-                break;
+        for (ssize_t n; (n = ::recv(m_fd.get(), packet, sizeof packet, 0)) >= 0;) {
             const int headerSize = (packet[0] & 0x0F) * 4;
-            if (n != headerSize + EchoRequestSize || packet[headerSize] != IcmpType::EchoRequest
-                || std::memcmp(packet + headerSize + IcmpHeaderSize, EchoData, EchoDataSize) != 0)
-                continue;
-            Request request;
-            request.tos = packet[1];
-            request.dontFragment = (packet[6] & 0x40) != 0;
-            request.ttl = packet[8];
-            std::memcpy(&request.to, packet + 16, 4);
-            request.identifier = static_cast<uint16_t>(packet[headerSize + 4] << 8 | packet[headerSize + 5]);
-            request.sequence = static_cast<uint16_t>(packet[headerSize + 6] << 8 | packet[headerSize + 7]);
-            found.push_back(request);
+            if (n == headerSize + EchoRequestSize && packet[headerSize] == IcmpType::EchoRequest
+                && std::memcmp(packet + headerSize + IcmpHeaderSize, EchoData, EchoDataSize) == 0)
+                found.push_back({packet[8], packet[1], (packet[6] & 0x40) != 0});
         }
         return found;
     }
 
-    bool forgeReply(const Request &request)
-    {
-        QByteArray reply = buildEchoRequest(request.identifier, request.sequence);
-        reply[0] = static_cast<char>(IcmpType::EchoReply);
-        reply[2] = reply[3] = 0;
-        const uint16_t sum = internetChecksum(reply);
-        reply[2] = static_cast<char>(sum >> 8);
-        reply[3] = static_cast<char>(sum & 0xFF);
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_addr.s_addr = addr("127.0.0.1");
-        return ::sendto(m_fd.get(), reply.constData(), static_cast<size_t>(reply.size()), 0,
-                   reinterpret_cast<const sockaddr *>(&to), sizeof to)
-            == reply.size();
-    }
-
 private:
-    UniqueFd m_fd;
+    UniqueFd m_fd {::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP)};
 };
 
 // Collects what echoes report, counting calls per echo.
@@ -246,24 +175,17 @@ struct Outcomes
 {
     std::vector<EchoOutcome> byEcho;
     std::vector<int> calls;
+    int total = 0;
 
     IcmpEchoService::Done sink(size_t echo)
     {
-        if (byEcho.size() <= echo) {
-            byEcho.resize(echo + 1);
-            calls.resize(echo + 1);
-        }
+        byEcho.resize(std::max(byEcho.size(), echo + 1));
+        calls.resize(byEcho.size());
         return [this, echo](const EchoOutcome &outcome) {
             byEcho[echo] = outcome;
             ++calls[echo];
+            ++total;
         };
-    }
-    int total() const
-    {
-        int sum = 0;
-        for (const int c : calls)
-            sum += c;
-        return sum;
     }
 };
 
@@ -290,13 +212,6 @@ void addKindRows()
     QTest::newRow("datagram socket") << Kind::Datagram;
 }
 
-Sandbox::Options loopbackOptions(Kind kind)
-{
-    Sandbox::Options options;
-    options.openPingRange = kind == Kind::Datagram;
-    return options;
-}
-
 } // namespace
 
 class TstIcmpProbe : public QObject
@@ -309,48 +224,21 @@ private Q_SLOTS:
     {
         QTest::addColumn<uint>("status");
         QTest::addColumn<QString>("text");
-        const std::pair<uint, const char *> table[] = {
-            {0, "Success"},
-            {11001, "Buffer too Small"},
-            {11002, "Dest Network Not Reachable"},
-            {11003, "Dest Host Not Reachable"},
-            {11004, "Dest Protocol Not Reachable"},
-            {11005, "Dest Port Not Reachable"},
-            {11006, "No Resources Available"},
-            {11007, "Bad Option"},
-            {11008, "Hardware Error"},
-            {11009, "Packet too Big"},
-            {11010, "Rqst Timed Out"},
-            {11011, "Bad Request"},
-            {11012, "Bad Route"},
-            {11013, "TTL Exprd in Transit"},
-            {11014, "TTL Exprd Reassemb"},
-            {11015, "Parameter Problem"},
-            {11016, "Source Quench"},
-            {11017, "Option too Big"},
-            {11018, " Bad Destination"},
-            {11019, "Address Deleted"},
-            {11020, "Spec MTU Change"},
-            {11021, "MTU Change"},
-            {11022, "Unload"},
-            {11050, "General Failure"},
-            {1, ""},
-            {11000, ""},
-            {11023, ""},
-            {11049, ""},
-            {11051, ""},
-            {0xFFFFFFFFu, ""},
-        };
+        const std::pair<uint, const char *> table[] = {{0, "Success"}, {11001, "Buffer too Small"},
+            {11003, "Dest Host Not Reachable"}, {11010, "Rqst Timed Out"}, {11013, "TTL Exprd in Transit"},
+            {11014, "TTL Exprd Reassemb"}, {11018, " Bad Destination"}, {11020, "Spec MTU Change"},
+            {11022, "Unload"}, {11050, "General Failure"}, {1, ""}, {11000, ""}, {11023, ""}, {11049, ""},
+            {11051, ""}, {0xFFFFFFFFu, ""}};
         for (const auto &[status, text] : table)
             QTest::addRow("%u", status) << status << QString::fromLatin1(text);
     }
     void statusTexts()
     {
         QFETCH(uint, status);
-        QFETCH(QString, text);
-        QCOMPARE(GetIcmpStatusText(status), text);
+        QTEST(GetIcmpStatusText(status), "text");
     }
 
+    // The worked example and the rules of the smoothed value, the slow mark and the failures.
     void judgeEcho_data()
     {
         QTest::addColumn<EchoOutcome>("outcome");
@@ -361,67 +249,49 @@ private Q_SLOTS:
         QTest::addColumn<QString>("msg");
         QTest::addColumn<double>("smoothedAfter");
 
-        const auto reply = [](const char *from, uint32_t status, int rttMs, int ttl) {
+        const auto reply = [](uint32_t status, int rttMs) {
             EchoOutcome outcome;
-            outcome.reply.answered = true;
-            outcome.reply.address = addr(from);
-            outcome.reply.status = status;
-            outcome.reply.rttMs = rttMs;
-            outcome.reply.ttl = ttl;
+            outcome.reply = {true, inet_addr("192.168.1.20"), status, rttMs, 128};
             return outcome;
         };
+        const auto from = [](const char *rest) {
+            return QStringLiteral("Reply from 192.168.1.20: ") + QLatin1String(rest);
+        };
         const QString slow = QChar(13) + QStringLiteral("** SLOW REPLY **");
-        const EchoOutcome example = reply("192.168.1.20", 0, 20, 128);
+        const EchoOutcome example = reply(0, 20);
 
         QTest::newRow("worked example")
-            << example << 0 << 10.0 << 5 << 1
-            << QStringLiteral("Reply from 192.168.1.20: TTL = 128 Delay = 20ms (12.0ms) ") << 12.0;
+            << example << 0 << 10.0 << 5 << 1 << from("TTL = 128 Delay = 20ms (12.0ms) ") << 12.0;
         QTest::newRow("worked example, limit 15")
-            << example << 15 << 10.0 << 5 << 2
-            << QStringLiteral("Reply from 192.168.1.20: TTL = 128 Delay = 20ms (12.0ms) ") + slow << 12.0;
+            << example << 15 << 10.0 << 5 << 2 << from("TTL = 128 Delay = 20ms (12.0ms) ") + slow << 12.0;
         QTest::newRow("first reply shows no smoothed value")
-            << example << 0 << -1.0 << 5 << 1
-            << QStringLiteral("Reply from 192.168.1.20: TTL = 128 Delay = 20ms ") << 20.0;
+            << example << 0 << -1.0 << 5 << 1 << from("TTL = 128 Delay = 20ms ") << 20.0;
         QTest::newRow("first reply can be slow")
-            << example << 19 << -1.0 << 5 << 2
-            << QStringLiteral("Reply from 192.168.1.20: TTL = 128 Delay = 20ms ") + slow << 20.0;
+            << example << 19 << -1.0 << 5 << 2 << from("TTL = 128 Delay = 20ms ") + slow << 20.0;
         QTest::newRow("exactly at the limit is not slow")
-            << example << 20 << 20.0 << 5 << 1
-            << QStringLiteral("Reply from 192.168.1.20: TTL = 128 Delay = 20ms (20.0ms) ") << 20.0;
+            << example << 20 << 20.0 << 5 << 1 << from("TTL = 128 Delay = 20ms (20.0ms) ") << 20.0;
         QTest::newRow("one ms over the limit is slow")
-            << reply("192.168.1.20", 0, 21, 128) << 20 << 20.0 << 5 << 2
-            << QStringLiteral("Reply from 192.168.1.20: TTL = 128 Delay = 21ms (20.2ms) ") + slow << 20.2;
+            << reply(0, 21) << 20 << 20.0 << 5 << 2 << from("TTL = 128 Delay = 21ms (20.2ms) ") + slow
+            << 20.2;
         QTest::newRow("limit 0 is never slow")
-            << reply("10.0.0.1", 0, 1900, 64) << 0 << 0.0 << 2 << 1
-            << QStringLiteral("Reply from 10.0.0.1: TTL = 64 Delay = 1900ms "
-                              "(950.0ms) ")
-            << 950.0;
+            << reply(0, 1900) << 0 << 0.0 << 2 << 1 << from("TTL = 128 Delay = 1900ms (950.0ms) ") << 950.0;
         QTest::newRow("negative limit is never slow")
-            << reply("10.0.0.1", 0, 5, 64) << -1 << -1.0 << 5 << 1
-            << QStringLiteral("Reply from 10.0.0.1: TTL = 64 Delay = 5ms ") << 5.0;
+            << reply(0, 5) << -1 << -1.0 << 5 << 1 << from("TTL = 128 Delay = 5ms ") << 5.0;
         QTest::newRow("zero smoothed value is a value")
-            << reply("10.0.0.1", 0, 1, 64) << 0 << 0.0 << 4 << 1
-            << QStringLiteral("Reply from 10.0.0.1: TTL = 64 Delay = 1ms (0.3ms) ") << 0.25;
+            << reply(0, 1) << 0 << 0.0 << 4 << 1 << from("TTL = 128 Delay = 1ms (0.3ms) ") << 0.25;
         QTest::newRow("no grouping in large values")
-            << reply("10.0.0.1", 0, 12345, 64) << 0 << 100.0 << 1 << 1
-            << QStringLiteral("Reply from 10.0.0.1: TTL = 64 Delay = 12345ms (12345.0ms) ") << 12345.0;
+            << reply(0, 12345) << 0 << 100.0 << 1 << 1 << from("TTL = 128 Delay = 12345ms (12345.0ms) ")
+            << 12345.0;
         QTest::newRow("decay 0 counts as 1")
-            << reply("10.0.0.1", 0, 7, 64) << 0 << 30.0 << 0 << 1
-            << QStringLiteral("Reply from 10.0.0.1: TTL = 64 Delay = 7ms (7.0ms) ") << 7.0;
+            << reply(0, 7) << 0 << 30.0 << 0 << 1 << from("TTL = 128 Delay = 7ms (7.0ms) ") << 7.0;
         QTest::newRow("negative decay counts as 1")
-            << reply("10.0.0.1", 0, 7, 64) << 0 << 30.0 << -3 << 1
-            << QStringLiteral("Reply from 10.0.0.1: TTL = 64 Delay = 7ms (7.0ms) ") << 7.0;
+            << reply(0, 7) << 0 << 30.0 << -3 << 1 << from("TTL = 128 Delay = 7ms (7.0ms) ") << 7.0;
         QTest::newRow("delay beyond 16 bits wraps")
-            << reply("10.0.0.1", 0, 40000, 64) << 100 << -1.0 << 5 << 1
-            << QStringLiteral("Reply from 10.0.0.1: TTL = 64 Delay = -25536ms ") << -25536.0;
+            << reply(0, 40000) << 100 << -1.0 << 5 << 1 << from("TTL = 128 Delay = -25536ms ") << -25536.0;
         QTest::newRow("host unreachable from router")
-            << reply("10.200.0.2", 11003, 3, 64) << 0 << 10.0 << 5 << 0
-            << QStringLiteral("Reply from 10.200.0.2: Dest Host Not Reachable (11003)") << 10.0;
-        QTest::newRow("status outside the table") << reply("10.0.0.1", 12345, 3, 64) << 0 << 10.0 << 5 << 0
-                                                  << QStringLiteral("Reply from 10.0.0.1:  (12345)") << 10.0;
-        QTest::newRow("bad destination keeps its blank")
-            << reply("10.0.0.1", 11018, 3, 64) << 0 << 10.0 << 5 << 0
-            << QStringLiteral("Reply from 10.0.0.1:  Bad Destination (11018)") << 10.0;
+            << reply(11003, 3) << 0 << 10.0 << 5 << 0 << from("Dest Host Not Reachable (11003)") << 10.0;
+        QTest::newRow("status outside the table")
+            << reply(12345, 3) << 0 << 10.0 << 5 << 0 << from(" (12345)") << 10.0;
 
         EchoOutcome silence;
         QTest::newRow("no reply") << silence << 15 << 10.0 << 5 << 3
@@ -435,9 +305,6 @@ private Q_SLOTS:
         QTest::newRow("close failure after a reply")
             << closeFailed << 15 << 10.0 << 5 << 0 << QStringLiteral("Error encountered closing ICMP")
             << 12.0;
-        silence.closeFailed = true;
-        QTest::newRow("close failure after silence")
-            << silence << 0 << 10.0 << 5 << 0 << QStringLiteral("Error encountered closing ICMP") << 10.0;
     }
     void judgeEcho()
     {
@@ -445,16 +312,13 @@ private Q_SLOTS:
         QFETCH(int, rttLimit);
         QFETCH(double, smoothedBefore);
         QFETCH(int, decay);
-        QFETCH(int, code);
-        QFETCH(QString, msg);
-        QFETCH(double, smoothedAfter);
         Target target;
         target.RTT = int16_t(rttLimit);
         target.SmoothedRtt = smoothedBefore;
         const PingResult result = sentrel::judgeEcho(outcome, target, int16_t(decay));
-        QCOMPARE(result.msg, msg);
-        QCOMPARE(int(result.code), code);
-        QCOMPARE(target.SmoothedRtt, smoothedAfter);
+        QTEST(result.msg, "msg");
+        QTEST(int(result.code), "code");
+        QTEST(target.SmoothedRtt, "smoothedAfter");
         QCOMPARE(target.RTT, int16_t(rttLimit));
     }
 
@@ -472,30 +336,25 @@ private Q_SLOTS:
     {
         QFETCH(Kind, kind);
         QFETCH(bool, openPingRange);
-        QFETCH(Kind, expectedKind);
         Sandbox sandbox;
-        Sandbox::Options options;
-        options.openPingRange = openPingRange;
-        options.needNamespace = kind == Kind::Any;
-        if (const QString why = sandbox.prepare(kind, options); !why.isEmpty())
+        if (const QString why = sandbox.prepareLoopback(kind, openPingRange, kind == Kind::Any);
+            !why.isEmpty())
             QSKIP(qPrintable(why));
         Sniffer sniffer;
 
         IcmpEchoService service(kind);
         Outcomes outcomes;
         QCOMPARE(service.activeKind(), Kind::Any);
-        auto echo = service.sendEcho(addr("127.0.0.1"), 2000, outcomes.sink(0));
-        QCOMPARE(outcomes.total(), 0);
-        QCOMPARE(service.activeKind(), expectedKind);
-        QTRY_COMPARE(outcomes.total(), 1);
+        auto echo = service.sendEcho(inet_addr("127.0.0.1"), 2000, outcomes.sink(0));
+        QCOMPARE(outcomes.total, 0);
+        QTEST(service.activeKind(), "expectedKind");
+        QTRY_COMPARE(outcomes.total, 1);
 
         const EchoOutcome &outcome = outcomes.byEcho[0];
-        QVERIFY(outcome.opened);
-        QVERIFY(!outcome.closeFailed);
-        QVERIFY(outcome.reply.answered);
+        QVERIFY(outcome.opened && !outcome.closeFailed && outcome.reply.answered);
         QCOMPARE(outcome.reply.status, 0u);
-        QCOMPARE(dotted(outcome.reply.address), QStringLiteral("127.0.0.1"));
-        QCOMPARE(outcome.reply.ttl, Sandbox::defaultTtl());
+        QCOMPARE(FormatDottedAddress(outcome.reply.address), QStringLiteral("127.0.0.1"));
+        QCOMPARE(outcome.reply.ttl, defaultTtl());
         QVERIFY(outcome.reply.rttMs >= 0 && outcome.reply.rttMs < 2000);
         QCOMPARE(service.activeKind(), Kind::Any);
 
@@ -508,56 +367,31 @@ private Q_SLOTS:
         QVERIFY(!requests[0].dontFragment);
     }
 
+    // Each of many echoes in flight gets the reply of its own destination, and
+    // more echoes than the send buffer holds wait for room instead of failing.
     void manyEchoesInFlight_data() { addKindRows(); }
     void manyEchoesInFlight()
     {
         QFETCH(Kind, kind);
         Sandbox sandbox;
-        if (const QString why = sandbox.prepare(kind, loopbackOptions(kind)); !why.isEmpty())
-            QSKIP(qPrintable(why));
-
-        IcmpEchoService service(kind);
-        Outcomes outcomes;
-        constexpr int Count = 300;
-        std::vector<std::unique_ptr<IcmpEchoService::Echo>> echoes;
-        std::vector<QString> destinations;
-        for (int i = 0; i < Count; ++i) {
-            destinations.push_back(QStringLiteral("127.0.0.%1").arg(1 + i % 50));
-            echoes.push_back(service.sendEcho(addr(qPrintable(destinations.back())), 5000, outcomes.sink(i)));
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), Count, 10000);
-        for (int i = 0; i < Count; ++i) {
-            QCOMPARE(outcomes.calls[i], 1);
-            const EchoReply &reply = outcomes.byEcho[i].reply;
-            QVERIFY2(reply.answered, qPrintable(destinations[i]));
-            QCOMPARE(reply.status, 0u);
-            QCOMPARE(dotted(reply.address), destinations[i]);
-        }
-        QCOMPARE(service.activeKind(), Kind::Any);
-    }
-
-    // More echoes than the send buffer holds wait for room instead of failing.
-    void burstLargerThanTheSendBuffer_data() { addKindRows(); }
-    void burstLargerThanTheSendBuffer()
-    {
-        QFETCH(Kind, kind);
-        RoutedSandbox sandbox;
-        if (const QString why = sandbox.prepare(kind, true); !why.isEmpty())
+        if (const QString why = sandbox.prepareRouted(kind, true); !why.isEmpty())
             QSKIP(qPrintable(why));
 
         IcmpEchoService service(kind);
         Outcomes outcomes;
         constexpr int Count = 1000;
         std::vector<std::unique_ptr<IcmpEchoService::Echo>> echoes;
+        const auto destination = [](int echo) { return QStringLiteral("10.200.0.%1").arg(2 + echo % 10); };
         for (int i = 0; i < Count; ++i)
-            echoes.push_back(service.sendEcho(addr("10.200.0.2"), 8000, outcomes.sink(size_t(i))));
-        QTRY_COMPARE_WITH_TIMEOUT(outcomes.total(), Count, 10000);
+            echoes.push_back(service.sendEcho(inet_addr(qPrintable(destination(i))), 8000, outcomes.sink(i)));
+        QTRY_COMPARE_WITH_TIMEOUT(outcomes.total, Count, 10000);
         for (int i = 0; i < Count; ++i) {
-            const EchoReply &reply = outcomes.byEcho[size_t(i)].reply;
-            QVERIFY2(reply.answered && reply.status == 0,
+            const EchoReply &reply = outcomes.byEcho[i].reply;
+            QVERIFY2(outcomes.calls[i] == 1 && reply.answered && reply.status == 0,
                 qPrintable(QStringLiteral("echo %1: status %2").arg(i).arg(reply.status)));
-            QCOMPARE(dotted(reply.address), QStringLiteral("10.200.0.2"));
+            QCOMPARE(FormatDottedAddress(reply.address), destination(i));
         }
+        QCOMPARE(service.activeKind(), Kind::Any);
     }
 
     void cancelling_data() { addKindRows(); }
@@ -565,25 +399,28 @@ private Q_SLOTS:
     {
         QFETCH(Kind, kind);
         Sandbox sandbox;
-        if (const QString why = sandbox.prepare(kind, loopbackOptions(kind)); !why.isEmpty())
+        if (const QString why = sandbox.prepareLoopback(kind, kind == Kind::Datagram); !why.isEmpty())
             QSKIP(qPrintable(why));
 
         auto service = std::make_unique<IcmpEchoService>(kind);
         Outcomes outcomes;
+        const auto send = [&](const char *to, size_t echo) {
+            return service->sendEcho(inet_addr(to), 2000, outcomes.sink(echo));
+        };
 
         // One cancelled among several: the others still get their own replies.
-        auto first = service->sendEcho(addr("127.0.0.1"), 2000, outcomes.sink(0));
-        auto second = service->sendEcho(addr("127.0.0.2"), 2000, outcomes.sink(1));
-        auto third = service->sendEcho(addr("127.0.0.3"), 2000, outcomes.sink(2));
+        auto first = send("127.0.0.1", 0);
+        auto second = send("127.0.0.2", 1);
+        auto third = send("127.0.0.3", 2);
         second.reset();
         QTRY_COMPARE(outcomes.calls[0] + outcomes.calls[2], 2);
         QTest::qWait(50);
         QCOMPARE(outcomes.calls[1], 0);
-        QCOMPARE(dotted(outcomes.byEcho[2].reply.address), QStringLiteral("127.0.0.3"));
+        QCOMPARE(FormatDottedAddress(outcomes.byEcho[2].reply.address), QStringLiteral("127.0.0.3"));
         QCOMPARE(service->activeKind(), Kind::Any);
 
         // Cancelling the only echo closes the socket at once.
-        auto lone = service->sendEcho(addr("127.0.0.1"), 2000, outcomes.sink(3));
+        auto lone = send("127.0.0.1", 3);
         QVERIFY(service->activeKind() != Kind::Any);
         lone.reset();
         QCOMPARE(service->activeKind(), Kind::Any);
@@ -591,7 +428,7 @@ private Q_SLOTS:
         // An echo may be destroyed by its own callback.
         std::unique_ptr<IcmpEchoService::Echo> selfDestroying;
         int selfCalls = 0;
-        selfDestroying = service->sendEcho(addr("127.0.0.1"), 2000, [&](const EchoOutcome &outcome) {
+        selfDestroying = service->sendEcho(inet_addr("127.0.0.1"), 2000, [&](const EchoOutcome &outcome) {
             ++selfCalls;
             QVERIFY(outcome.reply.answered);
             selfDestroying.reset();
@@ -600,78 +437,19 @@ private Q_SLOTS:
         QVERIFY(!selfDestroying);
 
         // Destroying the service silences every echo still in flight.
-        auto orphan = service->sendEcho(addr("127.0.0.1"), 2000, outcomes.sink(4));
+        auto orphan = send("127.0.0.1", 4);
         service.reset();
         QTest::qWait(100);
-        QCOMPARE(outcomes.calls[3], 0);
-        QCOMPARE(outcomes.calls[4], 0);
+        QCOMPARE(outcomes.calls[3] + outcomes.calls[4], 0);
         orphan.reset();
-    }
-
-    void lateAndDuplicateAnswersAreDropped_data() { addKindRows(); }
-    void lateAndDuplicateAnswersAreDropped()
-    {
-        QFETCH(Kind, kind);
-        Sandbox sandbox;
-        Sandbox::Options options = loopbackOptions(kind);
-        options.ignoreEchoes = true;
-        if (const QString why = sandbox.prepare(kind, options); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        Sniffer sniffer;
-        QVERIFY(sniffer.isValid());
-
-        // The kernel answers nothing here; every reply is forged from the request the sniffer saw.
-        IcmpEchoService service(kind);
-        Outcomes outcomes;
-        std::vector<Sniffer::Request> seen;
-        const auto sendAndSee = [&](int echo, int timeoutMs) {
-            auto handle = service.sendEcho(addr("127.0.0.1"), timeoutMs, outcomes.sink(size_t(echo)));
-            [[maybe_unused]] const bool seenIt = QTest::qWaitFor([&] {
-                for (const auto &r : sniffer.requests())
-                    seen.push_back(r);
-                return int(seen.size()) > echo;
-            });
-            return handle;
-        };
-        auto keeper = sendAndSee(0, 10000);
-        auto late = sendAndSee(1, 300);
-        auto duplicated = sendAndSee(2, 10000);
-        QCOMPARE(seen.size(), size_t(3));
-
-        QVERIFY(sniffer.forgeReply(seen[2]));
-        QVERIFY(sniffer.forgeReply(seen[2]));
-        QTRY_COMPARE(outcomes.calls[2], 1);
-        QVERIFY(outcomes.byEcho[2].reply.answered);
-        QCOMPARE(dotted(outcomes.byEcho[2].reply.address), QStringLiteral("127.0.0.1"));
-
-        QTRY_COMPARE(outcomes.calls[1], 1);
-        QVERIFY(!outcomes.byEcho[1].reply.answered);
-        QVERIFY(sniffer.forgeReply(seen[1]));
-
-        // The keeper's answer comes after the late one on the same socket, so
-        // once it is in, the late one has been read and dropped.
-        QVERIFY(sniffer.forgeReply(seen[0]));
-        QTRY_COMPARE(outcomes.calls[0], 1);
-        QVERIFY(outcomes.byEcho[0].reply.answered);
-        QTest::qWait(20);
-        QCOMPARE(outcomes.calls[1], 1);
-        QCOMPARE(outcomes.calls[2], 1);
-        QVERIFY(!outcomes.byEcho[1].reply.answered);
     }
 
     void unableToOpen()
     {
         // A fresh namespace lets no group open ICMP datagram sockets.
-        std::unique_ptr<NetNamespace> ns;
-        std::unique_ptr<NamespaceEntry> inside;
-        if (namespaceUnavailableReason().isEmpty()) {
-            ns = std::make_unique<NetNamespace>(QStringLiteral("closed%1").arg(nextTag()));
-            QVERIFY2(ns->isValid(), qPrintable(setupFailure(*ns)));
-            inside = std::make_unique<NamespaceEntry>(*ns);
-            QVERIFY(inside->isValid());
-        } else if (IcmpEchoService::canOpen(Kind::Datagram)) {
+        Sandbox sandbox;
+        if (sandbox.prepareLoopback(Kind::Datagram, false).isEmpty())
             QSKIP("ICMP datagram sockets are allowed here and no namespace can be made to forbid them");
-        }
         QVERIFY(!IcmpEchoService::canOpen(Kind::Datagram));
 
         IcmpEchoService service(Kind::Datagram);
@@ -679,7 +457,7 @@ private Q_SLOTS:
         GlobalSettings settings;
         table[0].SmoothedRtt = 4.0;
         PingCall call;
-        auto echo = pingcheck(service, addr("127.0.0.1"), 2, 0, table, settings, call.sink());
+        auto echo = pingcheck(service, inet_addr("127.0.0.1"), 2, 0, table, settings, call.sink());
         QCOMPARE(call.calls, 0);
         QTRY_COMPARE(call.calls, 1);
         QCOMPARE(int(call.code), 0);
@@ -688,12 +466,27 @@ private Q_SLOTS:
         QCOMPARE(service.activeKind(), Kind::Any);
     }
 
-    void hostUnreachableThroughRouter_data() { addKindRows(); }
-    void hostUnreachableThroughRouter()
+    void routedPingcheck_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QByteArray>("destination");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("msg");
+        for (const Kind kind : {Kind::Raw, Kind::Datagram}) {
+            const char *name = kind == Kind::Raw ? "raw" : "datagram";
+            QTest::addRow("host unreachable, %s", name)
+                << kind << QByteArrayLiteral("10.201.0.7") << 0
+                << QStringLiteral("Reply from 10.200.0.2: Dest Host Not Reachable (11003)");
+            QTest::addRow("silence, %s", name) << kind << QByteArrayLiteral("10.202.0.7") << 3
+                                               << QStringLiteral("No response from host to ICMP PING");
+        }
+    }
+    void routedPingcheck()
     {
         QFETCH(Kind, kind);
-        RoutedSandbox sandbox;
-        if (const QString why = sandbox.prepare(kind); !why.isEmpty())
+        QFETCH(QByteArray, destination);
+        Sandbox sandbox;
+        if (const QString why = sandbox.prepareRouted(kind); !why.isEmpty())
             QSKIP(qPrintable(why));
 
         IcmpEchoService service(kind);
@@ -701,39 +494,23 @@ private Q_SLOTS:
         GlobalSettings settings;
         table[0].SmoothedRtt = -1;
         PingCall call;
-        auto echo = pingcheck(service, addr("10.201.0.7"), 2, 0, table, settings, call.sink());
-        QTRY_COMPARE_WITH_TIMEOUT(call.calls, 1, 5000);
-        QCOMPARE(call.msg, QStringLiteral("Reply from 10.200.0.2: Dest Host Not Reachable (11003)"));
-        QCOMPARE(int(call.code), 0);
-        QCOMPARE(table[0].SmoothedRtt, -1.0);
-    }
-
-    void silentDestinationTimesOut_data() { addKindRows(); }
-    void silentDestinationTimesOut()
-    {
-        QFETCH(Kind, kind);
-        RoutedSandbox sandbox;
-        if (const QString why = sandbox.prepare(kind); !why.isEmpty())
-            QSKIP(qPrintable(why));
-
-        IcmpEchoService service(kind);
-        TargetTable table;
-        GlobalSettings settings;
-        PingCall call;
         QElapsedTimer clock;
         clock.start();
-        auto echo = pingcheck(service, addr("10.202.0.7"), 1, 0, table, settings, call.sink());
+        auto echo =
+            pingcheck(service, inet_addr(destination.constData()), 1, 0, table, settings, call.sink());
         QTRY_COMPARE_WITH_TIMEOUT(call.calls, 1, 5000);
-        QVERIFY(clock.elapsed() >= 1000);
-        QCOMPARE(call.msg, QStringLiteral("No response from host to ICMP PING"));
-        QCOMPARE(int(call.code), 3);
+        QTEST(call.msg, "msg");
+        QTEST(int(call.code), "code");
+        QCOMPARE(table[0].SmoothedRtt, -1.0);
         QCOMPARE(service.activeKind(), Kind::Any);
+        if (call.code == 3)
+            QVERIFY(clock.elapsed() >= 1000);
     }
 
     void pingcheckUpdatesTheTarget()
     {
         Sandbox sandbox;
-        if (const QString why = sandbox.prepare(Kind::Any, {}); !why.isEmpty())
+        if (const QString why = sandbox.prepareLoopback(Kind::Any, false); !why.isEmpty())
             QSKIP(qPrintable(why));
 
         IcmpEchoService service;
@@ -743,32 +520,35 @@ private Q_SLOTS:
         table[1].SmoothedRtt = -1;
         GlobalSettings settings;
         PingCall call;
+        const auto ping = [&](int16_t idx) {
+            return pingcheck(service, inet_addr("127.0.0.1"), 2, idx, table, settings, call.sink());
+        };
 
-        auto echo = pingcheck(service, addr("127.0.0.1"), 2, 1, table, settings, call.sink());
+        auto echo = ping(1);
         QTRY_COMPARE(call.calls, 1);
         QCOMPARE(int(call.code), 1);
         const QRegularExpression first(
-            QStringLiteral("^Reply from 127\\.0\\.0\\.1: TTL = %1 Delay = (\\d+)ms $")
-                .arg(Sandbox::defaultTtl()));
+            QStringLiteral("^Reply from 127\\.0\\.0\\.1: TTL = %1 Delay = (\\d+)ms $").arg(defaultTtl()));
         const auto match = first.match(call.msg);
         QVERIFY2(match.hasMatch(), qPrintable(call.msg));
         QCOMPARE(table[1].SmoothedRtt, match.captured(1).toDouble());
 
-        echo = pingcheck(service, addr("127.0.0.1"), 2, 1, table, settings, call.sink());
+        echo = ping(1);
         QTRY_COMPARE(call.calls, 2);
         QVERIFY2(call.msg.contains(QRegularExpression(QStringLiteral("Delay = \\d+ms \\(\\d+\\.\\dms\\) $"))),
             qPrintable(call.msg));
         QCOMPARE(table[0].SmoothedRtt, 0.0);
 
         // A table replaced while the echo is out keeps its new contents.
-        echo = pingcheck(service, addr("127.0.0.1"), 2, 0, table, settings, call.sink());
+        echo = ping(0);
         table.reset();
         table[0].SmoothedRtt = 99.0;
         QTRY_COMPARE(call.calls, 3);
         QCOMPARE(int(call.code), 1);
         QCOMPARE(table[0].SmoothedRtt, 99.0);
 
-        echo = pingcheck(service, addr("127.0.0.1"), 2, 42, table, settings, call.sink());
+        // An index the table no longer holds is answered without touching it.
+        echo = ping(42);
         QTRY_COMPARE(call.calls, 4);
         QCOMPARE(int(call.code), 1);
         QCOMPARE(table.size(), int16_t(1));

@@ -12,23 +12,18 @@
 
 namespace sentrel::test {
 
-void FakeNames::set(const QString &name, uint32_t address)
+namespace {
+
+// An address in 127.100.0.0 - 127.199.255.255 and a port in 10000 - 31999.
+QByteArray randomLoopback(uint16_t &port)
 {
-    QMutexLocker lock(&m_mutex);
-    m_names.insert(name, address);
+    auto *rng = QRandomGenerator::global();
+    port = static_cast<uint16_t>(rng->bounded(10000, 32000));
+    return QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200)) + '.'
+        + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
 }
 
-void FakeNames::remove(const QString &name)
-{
-    QMutexLocker lock(&m_mutex);
-    m_names.remove(name);
-}
-
-int FakeNames::lookups() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_lookups;
-}
+} // namespace
 
 NameLookup FakeNames::lookup()
 {
@@ -42,37 +37,9 @@ NameLookup FakeNames::lookup()
     };
 }
 
-FixedNetWare::FixedNetWare()
-{
-    const char name[] = "FS1";
-    std::copy(std::begin(name), std::end(name), version.serverName.begin());
-    version.fileServiceVersion = 4;
-    version.maxConnections = 100;
-    version.connectionsInUse = 10;
-    misc.uptime = 99;
-    misc.utilisation = 7;
-}
-
-uint32_t FixedNetWare::NWAttachToFileServer(const QByteArray &, Handle &connection)
-{
-    connection = 1;
-    return attachResult;
-}
-
 uint32_t FixedNetWare::NWGetFileServerVersionInfo(Handle, NetWareVersionInfo &info)
 {
-    info = version;
-    return 0;
-}
-
-uint32_t FixedNetWare::NWGetFileServerMiscInfo(Handle, NetWareMiscInfo &info)
-{
-    info = misc;
-    return 0;
-}
-
-uint32_t FixedNetWare::NWCCCloseConn(Handle)
-{
+    info = {{'F', 'S', '1'}, 4, 100, 10};
     return 0;
 }
 
@@ -114,14 +81,19 @@ int16_t CycleRig::add(const QString &desc, const QString &hostname)
     return i;
 }
 
-int16_t CycleRig::addPortCheck(const QString &desc, const LoopbackServer &server, int16_t timeout)
+int16_t CycleRig::addPortCheck(const QString &desc, const QString &host, int port, int16_t timeout)
 {
-    const int16_t i = add(desc, FormatDottedAddress(server.address()));
+    const int16_t i = add(desc, host);
     Target &t = table[i];
     t.UseM = true;
-    t.Port = static_cast<int16_t>(server.port());
+    t.Port = static_cast<int16_t>(port);
     t.Timeout = timeout;
     return i;
+}
+
+int16_t CycleRig::addPortCheck(const QString &desc, const LoopbackServer &server, int16_t timeout)
+{
+    return addPortCheck(desc, FormatDottedAddress(server.address()), server.port(), timeout);
 }
 
 bool CycleRig::runCycle(int timeoutMs)
@@ -143,11 +115,9 @@ QString CycleRig::rowText(int16_t index) const
 
 std::unique_ptr<LoopbackServer> lowPortServer(const PeerScript &script)
 {
-    auto *rng = QRandomGenerator::global();
     for (int attempt = 0; attempt < 50; ++attempt) {
-        const QByteArray address = QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200))
-            + '.' + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
-        const auto port = static_cast<uint16_t>(rng->bounded(10000, 32000));
+        uint16_t port = 0;
+        const QByteArray address = randomLoopback(port);
         auto server = std::make_unique<LoopbackServer>(script, address, port);
         if (server->isListening())
             return server;
@@ -165,13 +135,9 @@ QString refusingHost()
 
 std::unique_ptr<HangingPort> lowHangingPort()
 {
-    auto *rng = QRandomGenerator::global();
     for (int attempt = 0; attempt < 50; ++attempt) {
         auto hanging = std::make_unique<HangingPort>();
-        const QByteArray dotted = QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200)) + '.'
-            + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
-        hanging->address = loopbackAddress(dotted.constData());
-        hanging->port = static_cast<uint16_t>(rng->bounded(10000, 32000));
+        hanging->address = loopbackAddress(randomLoopback(hanging->port).constData());
         sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = hanging->address;

@@ -46,9 +46,21 @@ public:
 class FakeNames
 {
 public:
-    void set(const QString &name, uint32_t address);
-    void remove(const QString &name);
-    int lookups() const;
+    void set(const QString &name, uint32_t address)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_names.insert(name, address);
+    }
+    void remove(const QString &name)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_names.remove(name);
+    }
+    int lookups() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_lookups;
+    }
     NameLookup lookup();
 
 private:
@@ -57,18 +69,23 @@ private:
     int m_lookups = 0;
 };
 
-// A NetWare client that answers the same for every server.
+// A NetWare client that attaches to every server and finds file server "FS1" (version 4,
+// 10 of 100 connections in use, utilisation 7, uptime 99).
 class FixedNetWare : public NetWareClient
 {
 public:
-    uint32_t attachResult = 0;
-    NetWareVersionInfo version;
-    NetWareMiscInfo misc;
-    FixedNetWare();
-    uint32_t NWAttachToFileServer(const QByteArray &serverName, Handle &connection) override;
-    uint32_t NWGetFileServerVersionInfo(Handle connection, NetWareVersionInfo &info) override;
-    uint32_t NWGetFileServerMiscInfo(Handle connection, NetWareMiscInfo &info) override;
-    uint32_t NWCCCloseConn(Handle connection) override;
+    uint32_t NWAttachToFileServer(const QByteArray &, Handle &connection) override
+    {
+        connection = 1;
+        return 0;
+    }
+    uint32_t NWGetFileServerVersionInfo(Handle, NetWareVersionInfo &info) override;
+    uint32_t NWGetFileServerMiscInfo(Handle, NetWareMiscInfo &info) override
+    {
+        info = {99, 7};
+        return 0;
+    }
+    uint32_t NWCCCloseConn(Handle) override { return 0; }
 };
 
 // The engine with everything around it except widgets: table, settings, grid,
@@ -80,8 +97,9 @@ struct CycleRig
 
     // Appends a Target (Desc = name) with no methods; returns its index.
     int16_t add(const QString &desc, const QString &hostname = QStringLiteral("127.0.0.1"));
-    // Appends a Target checked only by the port check against `server`.
-    int16_t addPortCheck(const QString &desc, const LoopbackServer &server, int16_t timeout);
+    // Appends a Target checked only by the port check against host:port.
+    int16_t addPortCheck(const QString &desc, const QString &host, int port, int16_t timeout = 5);
+    int16_t addPortCheck(const QString &desc, const LoopbackServer &server, int16_t timeout = 5);
     // Runs one cycle to its end (or fails the wait after `timeoutMs`).
     bool runCycle(int timeoutMs = 30000);
     // The grid row of a Target: its three visible cells joined by "|".

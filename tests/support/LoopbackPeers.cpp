@@ -101,9 +101,16 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
 
 LoopbackServer::~LoopbackServer() = default;
 
-int LoopbackServer::openCount() const
+int LoopbackServer::resetAll()
 {
-    return int(m_connections.size());
+    acceptAll();
+    // A zero linger time makes close() send a reset instead of a FIN.
+    const linger abort {1, 0};
+    for (const auto &c : m_connections)
+        ::setsockopt(c->fd.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    const int count = int(m_connections.size());
+    m_connections.clear();
+    return count;
 }
 
 void LoopbackServer::acceptAll()
@@ -198,7 +205,6 @@ void LoopbackServer::flush(Connection &c)
             drop(c);
             return;
         }
-        m_sent += n;
         c.pending.remove(0, n);
     }
     if (c.pending.isEmpty() && c.shutAfterFlush) {
@@ -237,25 +243,6 @@ RefusedPort::RefusedPort()
         return;
     m_port = boundPort(fd.get());
     m_fd = std::move(fd);
-}
-
-ResettingPeer::ResettingPeer()
-{
-    UniqueFd fd = tcpSocket();
-    if (!bindTo(fd.get(), loopbackAddress(), 0) || ::listen(fd.get(), 8) != 0)
-        return;
-    m_port = boundPort(fd.get());
-    m_listener = std::move(fd);
-}
-
-bool ResettingPeer::resetNext()
-{
-    UniqueFd c(::accept4(m_listener.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-    if (!c)
-        return false;
-    // A zero linger time makes close() send a reset instead of a FIN.
-    const linger abort {1, 0};
-    return ::setsockopt(c.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;
 }
 
 UnansweredPort::UnansweredPort()

@@ -60,12 +60,14 @@ public:
 
     int acceptedCount() const { return m_accepted; }
     // Connections not yet closed by the client.
-    int openCount() const;
+    int openCount() const { return int(m_connections.size()); }
     // Bytes received in the normal stream (inline urgent bytes included).
     QByteArray received() const { return m_received; }
     // Bytes received as out-of-band data.
     QByteArray urgent() const { return m_urgent; }
-    qint64 bytesSent() const { return m_sent; }
+    // Accepts every waiting connection and aborts all open ones with a reset at
+    // once; returns how many were reset.
+    int resetAll();
 
     struct Connection;
 
@@ -85,7 +87,6 @@ private:
     int m_accepted = 0;
     QByteArray m_received;
     QByteArray m_urgent;
-    qint64 m_sent = 0;
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::unique_ptr<Connection>> m_dropped;
     UniqueFd m_listener;
@@ -104,25 +105,6 @@ public:
 
 private:
     UniqueFd m_fd;
-    uint16_t m_port = 0;
-};
-
-// A loopback listener that never accepts by itself: the test resets the
-// waiting connection at the moment it chooses.
-class ResettingPeer
-{
-public:
-    ResettingPeer();
-    bool isListening() const { return m_listener.valid(); }
-    uint16_t port() const { return m_port; }
-    uint32_t address() const { return loopbackAddress(); }
-
-    // Accepts the oldest waiting connection and aborts it with a reset; false
-    // when no connection was waiting.
-    bool resetNext();
-
-private:
-    UniqueFd m_listener;
     uint16_t m_port = 0;
 };
 

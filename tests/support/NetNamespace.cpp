@@ -90,15 +90,6 @@ bool NetNamespace::writeSysctl(const QString &key, const QByteArray &value)
     return true;
 }
 
-QByteArray NetNamespace::readSysctl(const QString &key)
-{
-    NamespaceEntry inside(*this);
-    QFile file(QStringLiteral("/proc/sys/") + key);
-    if (!inside.isValid() || !file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll().trimmed();
-}
-
 void NetNamespace::removeLeftovers()
 {
     const QStringList names =

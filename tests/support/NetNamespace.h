@@ -32,9 +32,6 @@ public:
     // Writes `value` to /proc/sys/<key> as seen from inside the namespace.
     bool writeSysctl(const QString &key, const QByteArray &value);
 
-    // Reads /proc/sys/<key> as seen from inside the namespace, trimmed.
-    QByteArray readSysctl(const QString &key);
-
     // Removes namespaces that an earlier, crashed run of this process id left behind.
     static void removeLeftovers();
 

@@ -29,15 +29,13 @@ void writeProgram(const QString &path, const QByteArray &content)
     QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
-const QString Unavailable = QStringLiteral("System Information Is Unavailable At This Time");
-
 } // namespace
 
 class TstAboutSplash : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void aboutShowsProductVersionAndDescription()
+    void aboutShowsProductAndClosesOnOk()
     {
         ScriptedPrompts prompts;
         AboutDialog about(prompts);
@@ -55,98 +53,70 @@ private Q_SLOTS:
         QVERIFY(about.findChild<QLabel *>(QStringLiteral("picIcon"))->pixmap().width() > 0);
         QCOMPARE(about.findChild<QPushButton *>(QStringLiteral("cmdSysInfo"))->text(),
             QStringLiteral("&System Info..."));
-        QVERIFY(about.isModal());
-    }
-
-    void okCloses()
-    {
-        ScriptedPrompts prompts;
-        AboutDialog about(prompts);
         about.open();
+        QVERIFY(about.isModal());
         QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
         QVERIFY(!about.isVisible());
         QCOMPARE(about.result(), int(QDialog::Accepted));
     }
 
-    void systemInfoWithoutProgramSaysSo()
+    void systemInfoStartsFirstProgramFoundOrSaysUnavailable()
     {
-        QTemporaryDir empty;
+        QTemporaryDir dir;
         ScriptedPrompts prompts;
         AboutDialog about(prompts);
-        about.setSystemInfoSearchPaths({empty.path()});
-        QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("cmdSysInfo")), Qt::LeftButton);
+        about.setSystemInfoSearchPaths({dir.path()});
+        const auto sysInfo = [&about] {
+            QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("cmdSysInfo")), Qt::LeftButton);
+        };
+        sysInfo();
         QCOMPARE(prompts.messages.size(), 1);
-        QCOMPARE(prompts.messages[0].text, Unavailable);
+        QCOMPARE(prompts.messages[0].text, QStringLiteral("System Information Is Unavailable At This Time"));
         QCOMPARE(prompts.messages[0].title, QStringLiteral("Sentrel"));
         QCOMPARE(prompts.messages[0].buttons, UserPrompts::Buttons::Ok);
         QCOMPARE(prompts.messages[0].icon, UserPrompts::Icon::None);
-    }
 
-    void systemInfoStartsFirstProgramFound()
-    {
-        QTemporaryDir dir;
         const QString marker = dir.filePath(QStringLiteral("started"));
-        writeProgram(dir.filePath(QStringLiteral("xfce4-taskmanager")),
-            "#!/bin/sh\necho xfce > '" + QFile::encodeName(marker) + "'\n");
-        writeProgram(dir.filePath(QStringLiteral("ksysguard")),
-            "#!/bin/sh\necho ksysguard > '" + QFile::encodeName(marker) + "'\n");
-        QCOMPARE(findSystemInfoProgram({dir.path()}), dir.filePath(QStringLiteral("ksysguard")));
-        ScriptedPrompts prompts;
-        startSystemInfo(prompts, {dir.path()});
+        for (const char *name : {"xfce4-taskmanager", "ksysguard"})
+            writeProgram(dir.filePath(QLatin1String(name)),
+                "#!/bin/sh\necho " + QByteArray(name) + " > '" + QFile::encodeName(marker) + "'\n");
+        sysInfo();
         const auto written = [&marker] {
             QFile file(marker);
             return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
         };
         QTRY_COMPARE(written(), QByteArray("ksysguard\n"));
-        QVERIFY(prompts.messages.isEmpty());
-    }
-
-    void systemInfoThatCannotStartSaysSo()
-    {
-        QTemporaryDir dir;
-        // Executable but neither a script nor a binary: exec fails.
-        writeProgram(dir.filePath(QStringLiteral("hardinfo")), QByteArray("\x7f\x01\x02\x03 not a program"));
-        ScriptedPrompts prompts;
-        startSystemInfo(prompts, {dir.path()});
         QCOMPARE(prompts.messages.size(), 1);
-        QCOMPARE(prompts.messages[0].text, Unavailable);
+
+        // Executable but neither a script nor a binary, and found first: exec fails.
+        writeProgram(dir.filePath(QStringLiteral("hardinfo")), QByteArray("\x7f\x01\x02\x03 not a program"));
+        sysInfo();
+        QCOMPARE(prompts.messages.size(), 2);
+        QCOMPARE(prompts.messages[1].text, prompts.messages[0].text);
     }
 
-    void splashShowsProductVersionAndPlatform()
+    void splashShowsProductAndCloses_data()
     {
-        SplashWindow splash;
-        QCOMPARE(splash.objectName(), QStringLiteral("frmSplash"));
-        QCOMPARE(labelText(splash, "lblProductName"), QStringLiteral("Sentrel"));
-        QCOMPARE(labelText(splash, "lblVersion"), QStringLiteral("Version 2.3.4"));
-        QCOMPARE(labelText(splash, "lblPlatform"), QStringLiteral("Linux"));
-        QVERIFY(splash.testAttribute(Qt::WA_DeleteOnClose));
-        splash.setAttribute(Qt::WA_DeleteOnClose, false);
+        QTest::addColumn<bool>("byKey"); // else by a click on its frame
+        QTest::newRow("key") << true;
+        QTest::newRow("click on its frame") << false;
     }
-
-    void splashClosesOnKey()
+    void splashShowsProductAndCloses()
     {
+        QFETCH(bool, byKey);
         QPointer<SplashWindow> splash = new SplashWindow;
+        QCOMPARE(splash->objectName(), QStringLiteral("frmSplash"));
+        QCOMPARE(labelText(*splash, "lblProductName"), QStringLiteral("Sentrel"));
+        QCOMPARE(labelText(*splash, "lblVersion"), QStringLiteral("Version 2.3.4"));
+        QCOMPARE(labelText(*splash, "lblPlatform"), QStringLiteral("Linux"));
         splash->show();
         QVERIFY(QTest::qWaitForWindowActive(splash));
-        QTest::keyClick(splash, Qt::Key_Space);
-        QTRY_VERIFY(!splash);
-    }
-
-    void splashClosesOnClickOnItsFrame()
-    {
-        QPointer<SplashWindow> splash = new SplashWindow;
-        splash->show();
-        QVERIFY(QTest::qWaitForWindowExposed(splash));
-        QWidget *frame = splash->findChild<QWidget *>(QStringLiteral("Frame1"));
-        QTest::mouseClick(frame, Qt::LeftButton, {}, QPoint(5, 5));
-        QTRY_VERIFY(!splash);
-    }
-
-    void splashClosedByStartUpEnd()
-    {
-        QPointer<SplashWindow> splash = new SplashWindow;
-        splash->show();
-        splash->close();
+        if (byKey)
+            QTest::keyClick(splash, Qt::Key_Space);
+        else
+            QTest::mouseClick(
+                splash->findChild<QWidget *>(QStringLiteral("Frame1")), Qt::LeftButton, {}, {5, 5});
+        // It deletes itself once closed, so the end of start-up finds nothing left to close.
         QTRY_VERIFY(!splash);
     }
 };

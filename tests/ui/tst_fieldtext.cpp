@@ -2,7 +2,7 @@
 
 #include <QTest>
 
-#include <cmath>
+#include <limits>
 
 using namespace sentrel;
 
@@ -14,24 +14,18 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");
-        QTest::newRow("plain") << "80" << 80.0;
-        QTest::newRow("spaced") << " 5" << 5.0;
+        const double inf = std::numeric_limits<double>::infinity();
         QTest::newRow("blanks and tab") << " \t 12" << 12.0;
         QTest::newRow("trailing text") << "10 min" << 10.0;
-        QTest::newRow("fraction") << "2.5" << 2.5;
         QTest::newRow("leading point") << ".5" << 0.5;
-        QTest::newRow("negative") << "-3" << -3.0;
-        QTest::newRow("plus sign") << "+7" << 7.0;
         QTest::newRow("exponent") << "1e3" << 1000.0;
         QTest::newRow("two points") << "1.5.3" << 1.5;
         QTest::newRow("not a number") << "abc" << 0.0;
-        QTest::newRow("empty") << "" << 0.0;
-        QTest::newRow("sign only") << "-" << 0.0;
         QTest::newRow("double sign") << "--4" << 0.0;
         QTest::newRow("nan is text") << "nan" << 0.0;
-        QTest::newRow("inf is text") << "inf" << 0.0;
         QTest::newRow("hex is its leading zero") << "0x10" << 0.0;
         QTest::newRow("underflow") << "1e-999" << 0.0;
+        QTest::newRow("overflow") << "1e999" << inf;
         QTest::newRow("non-ASCII digit ends it") << QStringLiteral("4\u0665") << 4.0;
     }
     void leadingNumbers()
@@ -41,30 +35,11 @@ private Q_SLOTS:
         QCOMPARE(leadingNumber(text), value);
     }
 
-    void overflowIsInfinite()
-    {
-        QVERIFY(std::isinf(leadingNumber(QStringLiteral("1e999"))));
-        QVERIFY(leadingNumber(QStringLiteral("-1e999")) < 0);
-    }
-
-    void halfEven_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("rounded");
-        QTest::newRow("2.5") << 2.5 << 2.0;
-        QTest::newRow("3.5") << 3.5 << 4.0;
-        QTest::newRow("0.4") << 0.4 << 0.0;
-        QTest::newRow("0.5") << 0.5 << 0.0;
-        QTest::newRow("0.6") << 0.6 << 1.0;
-        QTest::newRow("-2.5") << -2.5 << -2.0;
-        QTest::newRow("-3.5") << -3.5 << -4.0;
-        QTest::newRow("-0.4") << -0.4 << 0.0;
-    }
     void halfEven()
     {
-        QFETCH(double, value);
-        QFETCH(double, rounded);
-        QCOMPARE(roundHalfEven(value), rounded);
+        const double cases[][2] = {{2.5, 2.0}, {3.5, 4.0}, {0.5, 0.0}, {0.6, 1.0}, {-2.5, -2.0}, {-0.4, 0.0}};
+        for (const auto &c : cases)
+            QCOMPARE(roundHalfEven(c[0]), c[1]);
     }
 
     void fieldRanges_data()
@@ -75,11 +50,9 @@ private Q_SLOTS:
         QTest::newRow("16-bit top") << "32767" << true << true;
         QTest::newRow("16-bit top by rounding") << "32767.5" << false << true;
         QTest::newRow("16-bit bottom") << "-32768" << true << true;
-        QTest::newRow("above 16 bits") << "32768" << false << true;
         QTest::newRow("below 16 bits") << "-32769" << false << true;
         QTest::newRow("32-bit top") << "2147483647" << false << true;
         QTest::newRow("above 32 bits") << "2147483648" << false << false;
-        QTest::newRow("huge") << "1e300" << false << false;
         QTest::newRow("text is 0") << "abc" << true << true;
     }
     void fieldRanges()
@@ -91,25 +64,12 @@ private Q_SLOTS:
         QCOMPARE(number32(text).has_value(), fits32);
     }
 
-    void spacedDecimals_data()
+    void spacedDecimalsAndBlanks()
     {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("whole") << 9.0 << " 9";
-        QTest::newRow("fraction") << 8.25 << " 8.25";
-        QTest::newRow("four places") << 8.123456 << " 8.1235";
-        QTest::newRow("negative") << -1.5 << "-1.5";
-        QTest::newRow("zero") << 0.0 << " 0";
-    }
-    void spacedDecimals()
-    {
-        QFETCH(double, value);
-        QFETCH(QString, text);
-        QCOMPARE(spacedDecimal(value), text);
-    }
-
-    void blanksOnlyAreTrimmed()
-    {
+        QCOMPARE(spacedDecimal(9.0), QStringLiteral(" 9"));
+        QCOMPARE(spacedDecimal(8.123456), QStringLiteral(" 8.1235"));
+        QCOMPARE(spacedDecimal(-1.5), QStringLiteral("-1.5"));
+        QCOMPARE(spacedDecimal(0.0), QStringLiteral(" 0"));
         QCOMPARE(trimBlanks(QStringLiteral("  web 1  ")), QStringLiteral("web 1"));
         QCOMPARE(trimBlanks(QStringLiteral("\tx\n")), QStringLiteral("\tx\n"));
         QCOMPARE(trimBlanks(QStringLiteral("   ")), QString());

@@ -19,6 +19,8 @@ using namespace sentrel;
 using sentrel::test::ScriptedPrompts;
 using Answer = UserPrompts::Answer;
 
+Q_DECLARE_METATYPE(Answer)
+
 namespace {
 
 void writeFile(const QString &path, const QByteArray &content)
@@ -31,6 +33,16 @@ void writeFile(const QString &path, const QByteArray &content)
 QString notFound()
 {
     return QString::fromLocal8Bit(std::strerror(ENOENT));
+}
+
+// Compares a recorded message box with the one the user must see.
+void checkMessage(const ScriptedPrompts::Message &m, const QString &text, const char *title,
+    UserPrompts::Buttons buttons, UserPrompts::Icon icon)
+{
+    QCOMPARE(m.text, text);
+    QCOMPARE(m.title, QString::fromLatin1(title));
+    QCOMPARE(m.buttons, buttons);
+    QCOMPARE(m.icon, icon);
 }
 
 struct Options
@@ -57,230 +69,154 @@ class TstLogCommands : public QObject
 private Q_SLOTS:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
-    void chooseLogFileAsksWhereTheLogIs_data()
+    // The menu's log file chooser and the options dialog's "..." button.
+    void fileChoosers_data()
     {
-        QTest::addColumn<QString>("filename");
+        QTest::addColumn<bool>("fromOptions");
+        QTest::addColumn<QString>("filename"); // Filename, or the text of txtfilename
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("offered");
-        QTest::newRow("full path") << "/var/log/net.log"
-                                   << "/var/log"
-                                   << "/var/log/net.log";
-        QTest::newRow("bare name") << "net.log" << programDataFolder() << "net.log";
-        QTest::newRow("none") << "" << programDataFolder() << "sentrel.log";
+        QTest::addColumn<QString>("answer"); // empty: cancelled
+        QTest::addColumn<QString>("after"); // Filename, or the text of txtfilename
+        const QString data = programDataFolder();
+        QTest::newRow("menu, bare name, cancelled")
+            << false << "net.log" << data << "net.log" << QString() << QStringLiteral("net.log");
+        QTest::newRow("menu, none, cancelled")
+            << false << "" << data << "sentrel.log" << QString() << QString();
+        QTest::newRow("menu, chosen is trimmed")
+            << false << "/tmp/a.log" << QStringLiteral("/tmp") << "/tmp/a.log"
+            << QStringLiteral("  /tmp/new log.log  ") << "/tmp/new log.log";
+        QTest::newRow("options, chosen") << true << "/var/log/a.log" << QStringLiteral("/var/log")
+                                         << "/var/log/a.log" << QStringLiteral("/srv/b.log") << "/srv/b.log";
+        QTest::newRow("options, bare name, cancelled")
+            << true << "a.log" << data << "a.log" << QString() << QStringLiteral("a.log");
+        QTest::newRow("options, empty") << true << "" << data << "" << QStringLiteral("/x.log") << "/x.log";
     }
-    void chooseLogFileAsksWhereTheLogIs()
+    void fileChoosers()
     {
+        QFETCH(bool, fromOptions);
         QFETCH(QString, filename);
         QFETCH(QString, folder);
         QFETCH(QString, offered);
-        GlobalSettings settings;
-        settings.Filename = filename;
-        ScriptedPrompts prompts;
-        QVERIFY(!chooseLogFile(settings, prompts));
-        QCOMPARE(settings.Filename, filename);
-        QCOMPARE(prompts.fileRequests.size(), 1);
-        const auto &request = prompts.fileRequests.constFirst();
-        QVERIFY(request.save);
-        // The main window's one file dialog, shared with export and import, is titled like the program.
-        QCOMPARE(request.title, QStringLiteral("Sentrel"));
-        QCOMPARE(request.directory, folder);
-        QCOMPARE(request.fileName, offered);
-        QCOMPARE(request.filter, QStringLiteral("Log files (*.log)|*.log|All files|*.*"));
-        QVERIFY(prompts.messages.isEmpty());
-    }
-
-    void chosenLogFileIsTrimmed()
-    {
-        GlobalSettings settings;
-        settings.Filename = QStringLiteral("/tmp/a.log");
-        ScriptedPrompts prompts;
-        prompts.queueFile(QStringLiteral("  /tmp/new log.log  "));
-        QVERIFY(chooseLogFile(settings, prompts));
-        QCOMPARE(settings.Filename, QStringLiteral("/tmp/new log.log"));
-        QCOMPARE(logFileCaption(settings.Filename), QStringLiteral("File: new log.log"));
-    }
-
-    void clearLogDeletesAfterOk()
-    {
-        QTemporaryDir dir;
-        GlobalSettings settings;
-        settings.Filename = dir.filePath(QStringLiteral("sentrel.log"));
-        writeFile(settings.Filename, "entry\r\n");
-        ScriptedPrompts prompts;
-        prompts.queueAnswer(Answer::Ok);
-        clearLog(settings, prompts);
-        QVERIFY(!QFile::exists(settings.Filename));
-        QCOMPARE(prompts.messages.size(), 2);
-        const auto &ask = prompts.messages[0];
-        QCOMPARE(ask.text, QStringLiteral("Are you sure you want to clear the log file?"));
-        QCOMPARE(ask.title, QStringLiteral("Erase log file"));
-        QCOMPARE(ask.buttons, UserPrompts::Buttons::OkCancel);
-        QCOMPARE(ask.icon, UserPrompts::Icon::Question);
-        QCOMPARE(prompts.messages[1].text, QStringLiteral("Log file cleared."));
-        QCOMPARE(prompts.messages[1].title, QStringLiteral("Sentrel"));
-    }
-
-    void clearLogCancelledKeepsTheFile()
-    {
-        QTemporaryDir dir;
-        GlobalSettings settings;
-        settings.Filename = dir.filePath(QStringLiteral("sentrel.log"));
-        writeFile(settings.Filename, "entry\r\n");
-        ScriptedPrompts prompts;
-        prompts.queueAnswer(Answer::Cancel);
-        clearLog(settings, prompts);
-        QVERIFY(QFile::exists(settings.Filename));
-        QCOMPARE(prompts.messages.size(), 1);
-    }
-
-    void clearingAMissingLogFails()
-    {
-        QTemporaryDir dir;
-        GlobalSettings settings;
-        settings.Filename = dir.filePath(QStringLiteral("missing.log"));
-        ScriptedPrompts prompts;
-        prompts.queueAnswer(Answer::Ok);
-        clearLog(settings, prompts);
-        QCOMPARE(prompts.messages.size(), 2);
-        const auto &failed = prompts.messages[1];
-        QCOMPARE(failed.text, QStringLiteral("Failed to delete file:\r") + notFound());
-        QCOMPARE(failed.title, QStringLiteral("Error"));
-        QCOMPARE(failed.icon, UserPrompts::Icon::Exclamation);
-        QCOMPARE(failed.buttons, UserPrompts::Buttons::Ok);
-    }
-
-    void switchingTwiceReplacesTheBackup()
-    {
-        QTemporaryDir dir;
-        GlobalSettings settings;
-        settings.Filename = dir.filePath(QStringLiteral("sentrel.log"));
-        const QString backup = settings.Filename + QStringLiteral(".old");
-        ScriptedPrompts prompts;
-        writeFile(settings.Filename, "one");
-        switchLog(settings, prompts);
-        writeFile(settings.Filename, "two");
-        switchLog(settings, prompts);
-        QVERIFY(!QFile::exists(settings.Filename));
-        QFile file(backup);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), QByteArray("two"));
-        QCOMPARE(prompts.messages.size(), 2);
-        for (const auto &m : prompts.messages) {
-            QCOMPARE(m.text, QStringLiteral("Logfile moved to ") + backup);
-            QCOMPARE(m.title, QStringLiteral("Sentrel"));
-        }
-    }
-
-    void switchingAMissingLogFails()
-    {
-        QTemporaryDir dir;
-        GlobalSettings settings;
-        settings.Filename = dir.filePath(QStringLiteral("sentrel.log"));
-        ScriptedPrompts prompts;
-        switchLog(settings, prompts);
-        QCOMPARE(prompts.messages.size(), 1);
-        QCOMPARE(prompts.messages[0].text, QStringLiteral("Failed to switch logfile:\r") + notFound());
-        QCOMPARE(prompts.messages[0].title, QStringLiteral("Error"));
-        QCOMPARE(prompts.messages[0].icon, UserPrompts::Icon::Exclamation);
-    }
-
-    void optionsLoadFromSettings_data()
-    {
-        QTest::addColumn<QString>("sep");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("sepButton");
-        QTest::addColumn<QString>("modeButton");
-        QTest::newRow("comma, multiline") << "," << 0 << "optcomma"
-                                          << "optmultiline";
-        QTest::newRow("tab, single") << "\t" << 1 << "opttab"
-                                     << "optsingle";
-        QTest::newRow("other keeps design") << ";" << 7 << "optcomma"
-                                            << "optmultiline";
-    }
-    void optionsLoadFromSettings()
-    {
-        QFETCH(QString, sep);
-        QFETCH(int, mode);
-        QFETCH(QString, sepButton);
-        QFETCH(QString, modeButton);
-        GlobalSettings settings;
-        settings.Filename = QStringLiteral("/tmp/x.log");
-        settings.LogSep = sep;
-        settings.LogMode = static_cast<int16_t>(mode);
-        Options options(settings);
-        QCOMPARE(options.dialog.objectName(), QStringLiteral("frmlogopts"));
-        QCOMPARE(options.dialog.windowTitle(), QStringLiteral("Logging options"));
-        QCOMPARE(options.get<QLineEdit>("txtfilename")->text(), QStringLiteral("/tmp/x.log"));
-        QVERIFY(options.get<QRadioButton>(sepButton.toLatin1().constData())->isChecked());
-        QVERIFY(options.get<QRadioButton>(modeButton.toLatin1().constData())->isChecked());
-        QVERIFY(!options.get<QCheckBox>("chkheadings")->isEnabled());
-        QVERIFY(!options.get<QRadioButton>("optfwo")->isEnabled());
-    }
-
-    void optionsOkStoresAsTyped()
-    {
-        GlobalSettings settings;
-        Options options(settings);
-        auto *name = options.get<QLineEdit>("txtfilename");
-        name->clear();
-        QTest::keyClicks(name, QStringLiteral(" /tmp/typed.log "));
-        QTest::mouseClick(options.get<QRadioButton>("opttab"), Qt::LeftButton);
-        QTest::mouseClick(options.get<QRadioButton>("optsingle"), Qt::LeftButton);
-        options.click("cmdok");
-        QCOMPARE(options.dialog.result(), int(QDialog::Accepted));
-        QCOMPARE(settings.Filename, QStringLiteral(" /tmp/typed.log "));
-        QCOMPARE(settings.LogSep, QStringLiteral("\t"));
-        QCOMPARE(settings.LogMode, int16_t(1));
-    }
-
-    void optionsCancelChangesNothing()
-    {
-        GlobalSettings settings;
-        settings.Filename = QStringLiteral("/tmp/a.log");
-        Options options(settings);
-        options.get<QLineEdit>("txtfilename")->setText(QStringLiteral("/tmp/b.log"));
-        QTest::mouseClick(options.get<QRadioButton>("opttab"), Qt::LeftButton);
-        options.click("cmdcancel");
-        QCOMPARE(settings.Filename, QStringLiteral("/tmp/a.log"));
-        QCOMPARE(settings.LogSep, QStringLiteral(","));
-    }
-
-    void optionsFileButton_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("folder");
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("after");
-        QTest::newRow("chosen") << "/var/log/a.log"
-                                << "/var/log"
-                                << "/srv/b.log"
-                                << "/srv/b.log";
-        QTest::newRow("cancelled") << "/var/log/a.log"
-                                   << "/var/log"
-                                   << ""
-                                   << "/var/log/a.log";
-        QTest::newRow("bare name opens data folder") << "a.log" << programDataFolder() << ""
-                                                     << "a.log";
-        QTest::newRow("empty opens data folder") << "" << programDataFolder() << "/x.log"
-                                                 << "/x.log";
-    }
-    void optionsFileButton()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, folder);
         QFETCH(QString, answer);
         QFETCH(QString, after);
         GlobalSettings settings;
         Options options(settings);
-        options.get<QLineEdit>("txtfilename")->setText(typed);
+        ScriptedPrompts &prompts = options.prompts;
         if (!answer.isEmpty())
-            options.prompts.queueFile(answer);
-        options.click("cmdfilename");
-        QCOMPARE(options.prompts.fileRequests.size(), 1);
-        QCOMPARE(options.prompts.fileRequests[0].directory, folder);
-        QCOMPARE(options.prompts.fileRequests[0].fileName, typed);
-        QCOMPARE(options.get<QLineEdit>("txtfilename")->text(), after);
-        QCOMPARE(settings.Filename, QString());
+            prompts.queueFile(answer);
+        if (fromOptions) {
+            options.get<QLineEdit>("txtfilename")->setText(filename);
+            options.click("cmdfilename");
+            QCOMPARE(options.get<QLineEdit>("txtfilename")->text(), after);
+            QCOMPARE(settings.Filename, QString());
+        } else {
+            settings.Filename = filename;
+            QCOMPARE(chooseLogFile(settings, prompts), !answer.isEmpty());
+            QCOMPARE(settings.Filename, after);
+        }
+        QCOMPARE(prompts.fileRequests.size(), 1);
+        const auto &request = prompts.fileRequests.constFirst();
+        QVERIFY(request.save);
+        QCOMPARE(request.directory, folder);
+        QCOMPARE(request.fileName, offered);
+        QVERIFY(prompts.messages.isEmpty());
+        if (fromOptions)
+            return;
+        // The main window's one file dialog, shared with export and import, is titled like the program.
+        QCOMPARE(request.title, QStringLiteral("Sentrel"));
+        QCOMPARE(request.filter, QStringLiteral("Log files (*.log)|*.log|All files|*.*"));
+    }
+
+    void clearLog_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<Answer>("answer");
+        QTest::addColumn<QString>("outcome"); // the message after the question, empty: none
+        QTest::newRow("ok deletes") << true << Answer::Ok << QStringLiteral("Log file cleared.");
+        QTest::newRow("cancel keeps the file") << true << Answer::Cancel << QString();
+        QTest::newRow("missing file fails")
+            << false << Answer::Ok << QStringLiteral("Failed to delete file:\r") + notFound();
+    }
+    void clearLog()
+    {
+        QFETCH(bool, exists);
+        QFETCH(Answer, answer);
+        QFETCH(QString, outcome);
+        QTemporaryDir dir;
+        GlobalSettings settings;
+        settings.Filename = dir.filePath(QStringLiteral("sentrel.log"));
+        if (exists)
+            writeFile(settings.Filename, "entry\r\n");
+        ScriptedPrompts prompts;
+        prompts.queueAnswer(answer);
+        sentrel::clearLog(settings, prompts);
+        QCOMPARE(QFile::exists(settings.Filename), exists && answer == Answer::Cancel);
+        QCOMPARE(prompts.messages.size(), outcome.isEmpty() ? 1 : 2);
+        checkMessage(prompts.messages[0], QStringLiteral("Are you sure you want to clear the log file?"),
+            "Erase log file", UserPrompts::Buttons::OkCancel, UserPrompts::Icon::Question);
+        if (!outcome.isEmpty())
+            checkMessage(prompts.messages[1], outcome, exists ? "Sentrel" : "Error", UserPrompts::Buttons::Ok,
+                exists ? UserPrompts::Icon::None : UserPrompts::Icon::Exclamation);
+    }
+
+    void switchLogFailsWithoutFileThenReplacesTheBackup()
+    {
+        QTemporaryDir dir;
+        GlobalSettings settings;
+        settings.Filename = dir.filePath(QStringLiteral("sentrel.log"));
+        ScriptedPrompts prompts;
+        switchLog(settings, prompts);
+        QCOMPARE(prompts.messages.size(), 1);
+        checkMessage(prompts.messages[0], QStringLiteral("Failed to switch logfile:\r") + notFound(), "Error",
+            UserPrompts::Buttons::Ok, UserPrompts::Icon::Exclamation);
+
+        // The second switch replaces the first backup (the file operation itself is tested with LogFiles).
+        const QString backup = settings.Filename + QStringLiteral(".old");
+        for (const char *content : {"one", "two"}) {
+            writeFile(settings.Filename, content);
+            switchLog(settings, prompts);
+            QVERIFY(!QFile::exists(settings.Filename));
+            QVERIFY(QFile::exists(backup));
+        }
+        QCOMPARE(prompts.messages.size(), 3);
+        for (const auto &m : prompts.messages.mid(1))
+            checkMessage(m, QStringLiteral("Logfile moved to ") + backup, "Sentrel", UserPrompts::Buttons::Ok,
+                UserPrompts::Icon::None);
+    }
+
+    void optionsDialogLoadsAndStoresOnlyOnOk()
+    {
+        GlobalSettings settings;
+        settings.Filename = QStringLiteral("/tmp/x.log");
+        settings.LogSep = QStringLiteral(";");
+        settings.LogMode = 7;
+        for (const bool ok : {false, true}) {
+            Options options(settings);
+            QCOMPARE(options.dialog.objectName(), QStringLiteral("frmlogopts"));
+            QCOMPARE(options.dialog.windowTitle(), QStringLiteral("Logging options"));
+            auto *name = options.get<QLineEdit>("txtfilename");
+            QCOMPARE(name->text(), QStringLiteral("/tmp/x.log"));
+            // A separator or mode of no known kind leaves the designed choices.
+            QVERIFY(options.get<QRadioButton>("optcomma")->isChecked());
+            QVERIFY(options.get<QRadioButton>("optmultiline")->isChecked());
+            // No layout with headings or fixed-width columns exists, so both are offered greyed out.
+            QVERIFY(!options.get<QCheckBox>("chkheadings")->isEnabled());
+            QVERIFY(!options.get<QRadioButton>("optfwo")->isEnabled());
+            name->clear();
+            QTest::keyClicks(name, QStringLiteral(" /tmp/typed.log "));
+            QTest::mouseClick(options.get<QRadioButton>("opttab"), Qt::LeftButton);
+            QTest::mouseClick(options.get<QRadioButton>("optsingle"), Qt::LeftButton);
+            options.click(ok ? "cmdok" : "cmdcancel");
+            QCOMPARE(options.dialog.result(), int(ok ? QDialog::Accepted : QDialog::Rejected));
+        }
+        // The path is stored as typed, blanks included.
+        QCOMPARE(settings.Filename, QStringLiteral(" /tmp/typed.log "));
+        QCOMPARE(settings.LogSep, QStringLiteral("\t"));
+        QCOMPARE(settings.LogMode, int16_t(1));
+        Options reopened(settings);
+        QVERIFY(reopened.get<QRadioButton>("opttab")->isChecked());
+        QVERIFY(reopened.get<QRadioButton>("optsingle")->isChecked());
     }
 };
 

@@ -2,20 +2,24 @@
 
 #include <QTest>
 
+#include <tuple>
+
 using namespace sentrel;
 
 namespace {
 
-MainLayout withDetails()
+using State = MainLayout::State;
+
+// Details shown: grid from 240 to 1880, splitter at 1880, details box from 2000 to 4000.
+MainLayout withDetails(int gridHeight = 1640)
 {
     MainLayout l;
     l.windowHeight = 5000;
-    l.gridHeight = 1640;
-    l.optdetails = true;
-    l.detailsVisible = l.splitterVisible = true;
-    l.detailsTop = 2000;
-    l.detailsHeight = 2000;
-    l.splitTop = 1880;
+    l.gridHeight = gridHeight;
+    l.optdetails = l.detailsVisible = l.splitterVisible = true;
+    l.splitTop = 240 + gridHeight;
+    l.detailsTop = l.splitTop + 120;
+    l.detailsHeight = 4000 - l.detailsTop;
     return l;
 }
 
@@ -25,115 +29,83 @@ class TstMainLayout : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void withoutDetailsTheGridFillsTheWindow()
+    void resizeRule_data()
     {
-        MainLayout l;
-        l.windowHeight = 3000;
-        l.windowWidth = 8000;
+        QTest::addColumn<State>("state");
+        QTest::addColumn<bool>("details");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("newWidth");
+        QTest::addColumn<int>("newHeight");
+        QTest::addColumn<int>("gridWidth");
+        QTest::addColumn<int>("gridHeight");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("detailsHeight");
+        const int w = MainLayout().windowWidth;
+        QTest::newRow("grid fills the window") << State::Normal << false << 8000 << 3000 << 8000 << 3000
+                                               << 8000 - 330 << 3000 - 1155 << false << 0;
+        QTest::newRow("never narrower or lower than the limits")
+            << State::Normal << false << 1000 << 900 << 4665 << 1800 << 4665 - 330 << 1800 - 1155 << false
+            << 0;
+        QTest::newRow("maximised keeps its height")
+            << State::Maximised << false << w << 12000 << w << 12000 << w - 330 << 12000 - 1155 << false << 0;
+        QTest::newRow("minimised changes nothing")
+            << State::Minimised << false << 100 << 100 << 100 << 100 << 5535 << 1215 << false << 0;
+        QTest::newRow("details take the rest") << State::Normal << true << w << 6000 << w << 6000 << w - 330
+                                               << 1640 << true << 6000 - 1640 - 1260;
+        QTest::newRow("grid + 1455 still fits the details") << State::Normal << true << w << 1640 + 1455 << w
+                                                            << 1640 + 1455 << w - 330 << 1640 << true << 195;
+        QTest::newRow("grid + 1454 hides the details")
+            << State::Normal << true << w << 1640 + 1454 << w << 1640 + 1454 << w - 330 << 1640 + 1454 - 1155
+            << false << 0;
+    }
+    void resizeRule()
+    {
+        QFETCH(State, state);
+        QFETCH(bool, details);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, newWidth);
+        QFETCH(int, newHeight);
+        QFETCH(int, gridWidth);
+        QFETCH(int, gridHeight);
+        QFETCH(bool, shown);
+        QFETCH(int, detailsHeight);
+        MainLayout l = details ? withDetails() : MainLayout();
+        l.state = state;
+        l.windowWidth = width;
+        l.windowHeight = height;
         applyResizeRule(l);
-        QCOMPARE(l.gridHeight, 3000 - 1155);
-        QCOMPARE(l.windowHeight, 3000);
-        QCOMPARE(l.detailsWidth, 8000 - 330);
-        QCOMPARE(l.gridWidth, l.detailsWidth);
+        QCOMPARE(std::tuple(l.windowWidth, l.windowHeight, l.gridWidth, l.detailsWidth, l.gridHeight),
+            std::tuple(newWidth, newHeight, gridWidth, gridWidth, gridHeight));
+        QCOMPARE(
+            std::tuple(l.optdetails, l.detailsVisible, l.splitterVisible), std::tuple(shown, shown, shown));
+        if (shown)
+            QCOMPARE(std::tuple(l.detailsTop, l.detailsHeight), std::tuple(2000, detailsHeight));
     }
 
-    void neverNarrowerOrLowerThanTheLimits()
-    {
-        MainLayout l;
-        l.windowHeight = 900;
-        l.windowWidth = 1000;
-        applyResizeRule(l);
-        QCOMPARE(l.windowHeight, 1800);
-        QCOMPARE(l.gridHeight, 1800 - 1155);
-        QCOMPARE(l.windowWidth, 4665);
-        QCOMPARE(l.gridWidth, 4665 - 330);
-    }
-
-    void maximisedKeepsItsHeightButFitsTheGrid()
-    {
-        MainLayout l;
-        l.state = MainLayout::State::Maximised;
-        l.windowHeight = 12000;
-        applyResizeRule(l);
-        QCOMPARE(l.gridHeight, 12000 - 1155);
-        QCOMPARE(l.windowHeight, 12000);
-    }
-
-    void minimisedChangesNothing()
-    {
-        MainLayout l;
-        l.state = MainLayout::State::Minimised;
-        l.windowHeight = 100;
-        l.windowWidth = 100;
-        applyResizeRule(l);
-        QCOMPARE(l.windowHeight, 100);
-        QCOMPARE(l.windowWidth, 100);
-        QCOMPARE(l.gridHeight, MainLayout().gridHeight);
-    }
-
-    void detailsTakeTheRest()
-    {
-        MainLayout l = withDetails();
-        l.windowHeight = 6000;
-        applyResizeRule(l);
-        QVERIFY(l.optdetails && l.detailsVisible);
-        QCOMPARE(l.gridHeight, 1640);
-        QCOMPARE(l.detailsHeight, 6000 - 1640 - 1260);
-        QCOMPARE(l.detailsTop, 2000);
-    }
-
-    void tooLowForDetailsHidesThem()
-    {
-        MainLayout l = withDetails();
-        l.windowHeight = 1640 + 1454;
-        applyResizeRule(l);
-        QVERIFY(!l.optdetails);
-        QVERIFY(!l.detailsVisible && !l.splitterVisible);
-        QCOMPARE(l.gridHeight, l.windowHeight - 1155);
-
-        MainLayout fits = withDetails();
-        fits.windowHeight = 1640 + 1455;
-        applyResizeRule(fits);
-        QVERIFY(fits.optdetails);
-        QCOMPARE(fits.detailsHeight, 195);
-    }
-
-    void movebarWorkedExample()
-    {
-        MainLayout l = withDetails();
-        l.detailsTop = 3000;
-        l.detailsHeight = 1000; // the box ends at 4000
-        QVERIFY(movebar(l, 2000));
-        QCOMPARE(l.gridHeight, 1640);
-        QCOMPARE(l.detailsTop, 2000);
-        QCOMPARE(l.detailsTop + l.detailsHeight, 4000);
-        QCOMPARE(l.splitTop, 1880);
-    }
-
-    void movebarRefusesNearTheEnds_data()
+    void movebar_data()
     {
         QTest::addColumn<int>("y");
         QTest::addColumn<bool>("accepted");
         // grid top 240, details box ends at 4000
+        QTest::newRow("worked example: drop at 2000") << 2000 << true;
         QTest::newRow("at grid top + 350") << 590 << false;
         QTest::newRow("just past it") << 591 << true;
         QTest::newRow("at bottom - 350") << 3650 << false;
         QTest::newRow("just before it") << 3649 << true;
         QTest::newRow("above the grid") << 0 << false;
     }
-    void movebarRefusesNearTheEnds()
+    void movebar()
     {
         QFETCH(int, y);
         QFETCH(bool, accepted);
-        MainLayout l = withDetails();
-        const MainLayout before = l;
-        QCOMPARE(movebar(l, y), accepted);
-        if (!accepted) {
-            QCOMPARE(l.gridHeight, before.gridHeight);
-            QCOMPARE(l.detailsTop, before.detailsTop);
-            QCOMPARE(l.detailsHeight, before.detailsHeight);
-            QCOMPARE(l.splitTop, before.splitTop);
-        }
+        MainLayout l = withDetails(2640);
+        const MainLayout b = l;
+        QCOMPARE(sentrel::movebar(l, y), accepted);
+        QCOMPARE(std::tuple(l.gridHeight, l.detailsTop, l.detailsTop + l.detailsHeight, l.splitTop),
+            accepted ? std::tuple(y - 120 - 240, y, 4000, y - 120)
+                     : std::tuple(b.gridHeight, b.detailsTop, 4000, b.splitTop));
     }
 
     void showingAndHidingDetails()
@@ -143,62 +115,46 @@ private Q_SLOTS:
         applyResizeRule(l);
         QVERIFY(toggle_details(l));
         QVERIFY(l.optdetails && l.detailsVisible && l.splitterVisible);
-        QCOMPARE(l.detailsTop, 240 + 1845 + 120);
-        QCOMPARE(l.windowHeight, l.detailsTop + 1575 + 945);
-        QCOMPARE(l.detailsHeight, l.windowHeight - l.gridHeight - 1260);
-        QCOMPARE(l.splitTop, l.detailsTop - 120);
+        QCOMPARE(std::tuple(l.detailsTop, l.windowHeight, l.detailsHeight, l.splitTop),
+            std::tuple(2205, 2205 + 1575 + 945, 2205 + 1575 + 945 - 1845 - 1260, 2085));
         QVERIFY(toggle_details(l));
         QVERIFY(!l.optdetails && !l.detailsVisible && !l.splitterVisible);
         QCOMPARE(l.gridHeight, 1845 + 80);
-    }
-
-    void maximisedWindowIgnoresTheDetailsCommand()
-    {
-        MainLayout l;
-        l.state = MainLayout::State::Maximised;
+        // A maximised window ignores the command.
+        l.state = State::Maximised;
         const MainLayout before = l;
         QVERIFY(!toggle_details(l));
-        QCOMPARE(l.optdetails, before.optdetails);
-        QCOMPARE(l.windowHeight, before.windowHeight);
+        QCOMPARE(
+            std::tuple(l.optdetails, l.windowHeight), std::tuple(before.optdetails, before.windowHeight));
     }
 
     void smallModeOnAndOff()
     {
-        MainLayout l;
+        MainLayout l = withDetails(3000);
         l.windowWidth = 6000;
         l.windowHeight = 8000;
-        l.gridHeight = 3000;
-        l.optdetails = l.detailsVisible = l.splitterVisible = true;
-        l.detailsTop = 3360;
         l.detailsHeight = 8000 - 3000 - 1260;
-        l.splitTop = 3240;
-
         enterSmallMode(l);
         QVERIFY(!l.optdetails && !l.detailsVisible && !l.splitterVisible);
         // Hiding sets 3000 + 1235 = 4235, halved to 2118 (ties to even); the width 3000 is pulled up.
-        QCOMPARE(l.windowWidth, MainLayout::MinWidth);
-        QCOMPARE(l.windowHeight, 2118);
-        QCOMPARE(l.gridHeight, 2118 - 1155);
-
+        QCOMPARE(std::tuple(l.windowWidth, l.windowHeight, l.gridHeight),
+            std::tuple(MainLayout::MinWidth, 2118, 2118 - 1155));
         leaveSmallMode(l);
-        QCOMPARE(l.windowWidth, 2 * MainLayout::MinWidth);
-        // The doubled window first gives the grid 4236 - 1155; the details box goes below it.
-        QCOMPARE(l.gridHeight, 3081);
         QVERIFY(l.optdetails && l.detailsVisible && l.splitterVisible);
-        QCOMPARE(l.detailsTop, 240 + 3081 + 120);
-        QCOMPARE(l.windowHeight, l.detailsTop + 1575 + 945);
-        QCOMPARE(l.splitTop, l.detailsTop - 120);
-        QCOMPARE(l.detailsHeight, l.windowHeight - 3081 - 1260);
-    }
+        // The doubled window first gives the grid 4236 - 1155; the details box goes below it.
+        const int top = 240 + 3081 + 120;
+        QCOMPARE(std::tuple(
+                     l.windowWidth, l.gridHeight, l.detailsTop, l.windowHeight, l.splitTop, l.detailsHeight),
+            std::tuple(2 * MainLayout::MinWidth, 3081, top, top + 1575 + 945, top - 120,
+                top + 1575 + 945 - 3081 - 1260));
 
-    void smallModeStopsAtTheLowestWindow()
-    {
-        MainLayout l;
-        l.windowHeight = 3000;
-        applyResizeRule(l);
-        enterSmallMode(l);
-        QCOMPARE(l.windowHeight, MainLayout::MinHeight);
-        QCOMPARE(l.gridHeight, MainLayout::MinHeight - 1155);
+        // Small mode stops at the lowest window.
+        MainLayout low;
+        low.windowHeight = 3000;
+        applyResizeRule(low);
+        enterSmallMode(low);
+        QCOMPARE(std::tuple(low.windowHeight, low.gridHeight),
+            std::tuple(MainLayout::MinHeight, MainLayout::MinHeight - 1155));
     }
 
     void halving_data()
@@ -208,7 +164,6 @@ private Q_SLOTS:
         QTest::newRow("even") << 7500 << 3750;
         QTest::newRow("odd down to even") << 1001 << 500;
         QTest::newRow("odd up to even") << 1003 << 502;
-        QTest::newRow("zero") << 0 << 0;
     }
     void halving()
     {

@@ -18,96 +18,67 @@ QPushButton *buttonOf(PortPicker &picker, const char *name)
     return picker.findChild<QPushButton *>(QString::fromLatin1(name));
 }
 
-QString selectedText(PortPicker &picker)
-{
-    const auto selected = listOf(picker)->selectedItems();
-    return selected.isEmpty() ? QString() : selected.constFirst()->text();
-}
-
 } // namespace
 
 class TstPortPicker : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void windowIsAToolWindowWithoutCloseButton()
+    void toolWindowWithEntriesInTheirOrder()
     {
-        PortPicker picker(80);
+        PortPicker picker(0);
         QCOMPARE(picker.objectName(), QStringLiteral("frmports"));
         QCOMPARE(picker.windowTitle(), QStringLiteral("Select Port"));
         QCOMPARE(picker.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
         QVERIFY(picker.windowFlags() & Qt::CustomizeWindowHint);
         QVERIFY(!(picker.windowFlags() & Qt::WindowCloseButtonHint));
+        QCOMPARE(buttonOf(picker, "Command1")->text(), QStringLiteral("Cancel"));
+
+        QStringList entries;
+        for (int i = 0; i < listOf(picker)->count(); ++i) {
+            const QListWidgetItem *item = listOf(picker)->item(i);
+            entries << item->text() + QLatin1Char('=') + item->data(Qt::UserRole).toString();
+        }
+        QCOMPARE(entries.join(QLatin1Char('|')),
+            QStringLiteral("System status=11|Date and time=13|Network status=15|Quote of the day=17|"
+                           "FTP server=21|Telnet server=23|SMTP Mail server=25|DNS Server=53|"
+                           "NNTP News server=119|NetBIOS connection (NT)=139|SNMP Agent=161|"
+                           "rlogind server=513|Web server=80|Lotus notes=1352|Oracle listener=1526|"
+                           "MPRD Manugistics=8000|NADPLN Manugistics=8500"));
+    }
+
+    void select_data()
+    {
+        QTest::addColumn<int>("offered");
+        QTest::addColumn<int>("row"); // entry chosen before Select, -1: none
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("keeps the offered port") << 80 << -1 << 80 << true;
+        QTest::newRow("takes the chosen entry") << 80 << 7 << 53 << true;
+        QTest::newRow("nothing selected stays open") << 3000 << -1 << 3000 << false;
+    }
+    void select()
+    {
+        QFETCH(int, offered);
+        QFETCH(int, row);
+        QFETCH(int, port);
+        QFETCH(bool, chosen);
+        PortPicker picker(static_cast<int16_t>(offered));
+        picker.open();
+        if (row >= 0)
+            listOf(picker)->setCurrentRow(row);
+        QTest::mouseClick(buttonOf(picker, "cmdselect"), Qt::LeftButton);
+        QCOMPARE(picker.isVisible(), !chosen);
+        QCOMPARE(picker.portChosen(), chosen);
+        QCOMPARE(picker.selectedPort(), int16_t(port));
+        QCOMPARE(picker.result(), int(chosen ? QDialog::Accepted : QDialog::Rejected));
+    }
+
+    void keyboardNeitherEntersNorEscapes()
+    {
+        PortPicker picker(80);
         QVERIFY(!buttonOf(picker, "cmdselect")->autoDefault());
         QVERIFY(!buttonOf(picker, "Command1")->autoDefault());
-        QCOMPARE(buttonOf(picker, "Command1")->text(), QStringLiteral("Cancel"));
-    }
-
-    void entriesInTheirOrder()
-    {
-        PortPicker picker(0);
-        const QStringList texts {QStringLiteral("System status"), QStringLiteral("Date and time"),
-            QStringLiteral("Network status"), QStringLiteral("Quote of the day"),
-            QStringLiteral("FTP server"), QStringLiteral("Telnet server"), QStringLiteral("SMTP Mail server"),
-            QStringLiteral("DNS Server"), QStringLiteral("NNTP News server"),
-            QStringLiteral("NetBIOS connection (NT)"), QStringLiteral("SNMP Agent"),
-            QStringLiteral("rlogind server"), QStringLiteral("Web server"), QStringLiteral("Lotus notes"),
-            QStringLiteral("Oracle listener"), QStringLiteral("MPRD Manugistics"),
-            QStringLiteral("NADPLN Manugistics")};
-        const QList<int> ports {
-            11, 13, 15, 17, 21, 23, 25, 53, 119, 139, 161, 513, 80, 1352, 1526, 8000, 8500};
-        QListWidget *list = listOf(picker);
-        QCOMPARE(list->count(), texts.size());
-        for (int i = 0; i < list->count(); ++i) {
-            QCOMPARE(list->item(i)->text(), texts[i]);
-            QCOMPARE(list->item(i)->data(Qt::UserRole).toInt(), ports[i]);
-        }
-    }
-
-    void selectKeepsTheOfferedPort()
-    {
-        PortPicker picker(80);
-        picker.open();
-        QCOMPARE(selectedText(picker), QStringLiteral("Web server"));
-        QTest::mouseClick(buttonOf(picker, "cmdselect"), Qt::LeftButton);
-        QVERIFY(!picker.isVisible());
-        QVERIFY(picker.portChosen());
-        QCOMPARE(picker.selectedPort(), int16_t(80));
-    }
-
-    void selectTakesTheChosenEntry()
-    {
-        PortPicker picker(80);
-        picker.open();
-        listOf(picker)->setCurrentRow(7);
-        QTest::mouseClick(buttonOf(picker, "cmdselect"), Qt::LeftButton);
-        QCOMPARE(picker.selectedPort(), int16_t(53));
-        QCOMPARE(picker.result(), int(QDialog::Accepted));
-    }
-
-    void selectWithoutSelectionStaysOpen()
-    {
-        PortPicker picker(3000);
-        picker.open();
-        QTest::mouseClick(buttonOf(picker, "cmdselect"), Qt::LeftButton);
-        QVERIFY(picker.isVisible());
-        QVERIFY(!picker.portChosen());
-        QCOMPARE(picker.selectedPort(), int16_t(3000));
-    }
-
-    void neitherEnterNorEscapeCloses()
-    {
-        PortPicker picker(80);
-        picker.open();
-        QVERIFY(QTest::qWaitForWindowActive(&picker));
-        QTest::keyClick(&picker, Qt::Key_Escape);
-        QTest::keyClick(&picker, Qt::Key_Return);
-        QVERIFY(picker.isVisible());
-    }
-
-    void focusStartsOnCancel()
-    {
-        PortPicker picker(80);
         picker.open();
         QVERIFY(QTest::qWaitForWindowActive(&picker));
         QCOMPARE(QApplication::focusWidget(), buttonOf(picker, "Command1"));
@@ -115,6 +86,10 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), buttonOf(picker, "cmdselect"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), listOf(picker));
+        QTest::keyClick(&picker, Qt::Key_Escape);
+        QTest::keyClick(&picker, Qt::Key_Return);
+        QVERIFY(picker.isVisible());
+        QVERIFY(!picker.portChosen());
     }
 };
 

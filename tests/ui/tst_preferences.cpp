@@ -54,131 +54,60 @@ private Q_SLOTS:
         QVERIFY(rig.check("chkerror")->isChecked());
     }
 
-    void updateFrequency_data()
+    // The same text in every number box (interval, decay rate, parallel checks, both font sizes) and
+    // both pop-up boxes turned over, then OK or Cancel.
+    void okReadsEveryBoxCancelNone_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("delay");
-        QTest::newRow("zero ignored") << "0" << 7;
-        QTest::newRow("negative ignored") << "-3" << 7;
-        QTest::newRow("text ignored") << "abc" << 7;
-        QTest::newRow("2.5 to even") << "2.5" << 2;
-        QTest::newRow("3.5 to even") << "3.5" << 4;
-        QTest::newRow("0.4 gives 0") << "0.4" << 0;
-        QTest::newRow("trailing text") << "10 min" << 10;
-        QTest::newRow("16-bit top") << "32767" << 32767;
-        QTest::newRow("beyond 16 bits ignored") << "32768" << 7;
-        QTest::newRow("huge ignored") << "1e40" << 7;
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("delay"); // 7 before
+        QTest::addColumn<int>("decay"); // 5 before
+        QTest::addColumn<int>("parallel"); // 32 before
+        QTest::addColumn<double>("gridFont"); // 10 before
+        QTest::addColumn<double>("detailsFont"); // 8.25 before
+        QTest::newRow("zero ignored") << "0" << true << 7 << 5 << 32 << 10.0 << 8.25;
+        QTest::newRow("text ignored") << "abc" << true << 7 << 5 << 32 << 10.0 << 8.25;
+        QTest::newRow("2.5 to even, fonts unrounded") << "2.5" << true << 2 << 2 << 2 << 2.5 << 2.5;
+        QTest::newRow("3.5 to even") << "3.5" << true << 4 << 4 << 4 << 3.5 << 3.5;
+        QTest::newRow("0.4: interval 0, decay would divide by 0")
+            << "0.4" << true << 0 << 5 << 32 << 0.4 << 0.4;
+        QTest::newRow("trailing text") << "10 min" << true << 10 << 10 << 10 << 10.0 << 10.0;
+        QTest::newRow("one") << "1" << true << 1 << 1 << 1 << 1.0 << 1.0;
+        QTest::newRow("parallel top") << "256" << true << 256 << 256 << 256 << 256.0 << 256.0;
+        QTest::newRow("above parallel top") << "257" << true << 257 << 257 << 32 << 257.0 << 257.0;
+        QTest::newRow("font top") << "512" << true << 512 << 512 << 32 << 512.0 << 512.0;
+        QTest::newRow("beyond the toolkit's fonts") << "513" << true << 513 << 513 << 32 << 10.0 << 8.25;
+        QTest::newRow("16-bit top") << "32767" << true << 32767 << 32767 << 32 << 10.0 << 8.25;
+        QTest::newRow("beyond 16 bits ignored") << "32768" << true << 7 << 5 << 32 << 10.0 << 8.25;
+        QTest::newRow("cancel after editing every box") << "3" << false << 7 << 5 << 32 << 10.0 << 8.25;
     }
-    void updateFrequency()
+    void okReadsEveryBoxCancelNone()
     {
         QFETCH(QString, text);
+        QFETCH(bool, ok);
         QFETCH(int, delay);
+        QFETCH(int, decay);
+        QFETCH(int, parallel);
+        QFETCH(double, gridFont);
+        QFETCH(double, detailsFont);
         Rig rig;
         rig.settings.Delay = 7;
-        rig.type("txtfreq", text);
-        rig.click("cmdok");
-        QCOMPARE(int(rig.settings.Delay), delay);
-        QVERIFY(!rig.dialog.isVisible());
-    }
-
-    void decayRate_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("decay");
-        QTest::newRow("ten") << "10" << 10;
-        QTest::newRow("1.5 to even") << "1.5" << 2;
-        QTest::newRow("0.4 would divide by zero") << "0.4" << 5;
-        QTest::newRow("0.5 would divide by zero") << "0.5" << 5;
-        QTest::newRow("zero") << "0" << 5;
-        QTest::newRow("negative") << "-1" << 5;
-        QTest::newRow("beyond 16 bits") << "40000" << 5;
-    }
-    void decayRate()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, decay);
-        Rig rig;
-        rig.type("txtdecay", text);
-        rig.click("cmdok");
-        QCOMPARE(int(rig.settings.Decay), decay);
-    }
-
-    void parallelChecks_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("parallel");
-        QTest::newRow("one") << "1" << 1;
-        QTest::newRow("top") << "256" << 256;
-        QTest::newRow("above top") << "257" << 32;
-        QTest::newRow("rounds to 0") << "0.5" << 32;
-        QTest::newRow("1.5 to even") << "1.5" << 2;
-        QTest::newRow("zero") << "0" << 32;
-        QTest::newRow("text") << "many" << 32;
-    }
-    void parallelChecks()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, parallel);
-        Rig rig;
-        rig.type("txtparallel", text);
-        rig.click("cmdok");
-        QCOMPARE(int(rig.settings.Parallel), parallel);
-    }
-
-    void fontSizes_data()
-    {
-        QTest::addColumn<QString>("grid");
-        QTest::addColumn<QString>("details");
-        QTest::addColumn<double>("gridSize");
-        QTest::addColumn<double>("detailsSize");
-        QTest::newRow("both set, unrounded") << "12"
-                                             << "9.5" << 12.0 << 9.5;
-        QTest::newRow("zero and text keep") << "0"
-                                            << "big" << 10.0 << 8.25;
-        QTest::newRow("negative keeps") << "-2"
-                                        << "7" << 10.0 << 7.0;
-        QTest::newRow("beyond the toolkit keeps") << "100000"
-                                                  << "512" << 10.0 << 512.0;
-    }
-    void fontSizes()
-    {
-        QFETCH(QString, grid);
-        QFETCH(QString, details);
-        QFETCH(double, gridSize);
-        QFETCH(double, detailsSize);
-        Rig rig;
-        rig.type("txtlbfont", grid);
-        rig.type("txtdbfont", details);
-        rig.click("cmdok");
-        QCOMPARE(rig.spy.count(), 1);
-        QCOMPARE(rig.spy.at(0).at(0).toDouble(), gridSize);
-        QCOMPARE(rig.spy.at(0).at(1).toDouble(), detailsSize);
-    }
-
-    void popUpBoxesSetWarnAndError()
-    {
-        Rig rig;
+        for (const char *name : {"txtfreq", "txtdecay", "txtparallel", "txtlbfont", "txtdbfont"})
+            rig.type(name, text);
         QTest::mouseClick(rig.check("chkwarn"), Qt::LeftButton);
         QTest::mouseClick(rig.check("chkerror"), Qt::LeftButton);
-        rig.click("cmdok");
-        QVERIFY(rig.settings.Warn);
-        QVERIFY(!rig.settings.Error);
-    }
-
-    void cancelChangesNothing()
-    {
-        Rig rig;
-        const GlobalSettings before = rig.settings;
-        for (const char *name : {"txtfreq", "txtdecay", "txtlbfont", "txtdbfont", "txtparallel"})
-            rig.type(name, QStringLiteral("3"));
-        QTest::mouseClick(rig.check("chkwarn"), Qt::LeftButton);
-        rig.click("cmdcancel");
+        rig.click(ok ? "cmdok" : "cmdcancel");
         QVERIFY(!rig.dialog.isVisible());
-        QCOMPARE(rig.spy.count(), 0);
-        QCOMPARE(rig.settings.Delay, before.Delay);
-        QCOMPARE(rig.settings.Decay, before.Decay);
-        QCOMPARE(rig.settings.Warn, before.Warn);
-        QCOMPARE(rig.settings.Parallel, before.Parallel);
+        QCOMPARE(int(rig.settings.Delay), delay);
+        QCOMPARE(int(rig.settings.Decay), decay);
+        QCOMPARE(int(rig.settings.Parallel), parallel);
+        QCOMPARE(rig.settings.Warn, ok);
+        QCOMPARE(rig.settings.Error, !ok);
+        QCOMPARE(rig.spy.count(), ok ? 1 : 0);
+        if (ok) {
+            QCOMPARE(rig.spy.at(0).at(0).toDouble(), gridFont);
+            QCOMPARE(rig.spy.at(0).at(1).toDouble(), detailsFont);
+        }
     }
 
     void oneInstanceNotReloaded()
@@ -187,13 +116,13 @@ private Q_SLOTS:
         QPointer<PreferencesDialog> instance;
         PreferencesDialog *first = PreferencesDialog::showPreferences(instance, settings, 10, 10, nullptr);
         QVERIFY(first->isVisible());
-        QVERIFY(first->testAttribute(Qt::WA_DeleteOnClose));
         auto *freq = first->findChild<QLineEdit *>(QStringLiteral("txtfreq"));
         freq->setText(QStringLiteral("typed"));
         settings.Delay = 9;
         QCOMPARE(PreferencesDialog::showPreferences(instance, settings, 10, 10, nullptr), first);
         QCOMPARE(freq->text(), QStringLiteral("typed"));
 
+        // Closing deletes the window; the next one loads afresh.
         first->close();
         QTRY_VERIFY(!instance);
         PreferencesDialog *second = PreferencesDialog::showPreferences(instance, settings, 10, 10, nullptr);

@@ -13,30 +13,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("qt");
         QTest::addColumn<QString>("suffix");
-        QTest::newRow("log chooser") << "Log files (*.log)|*.log|All files|*.*"
-                                     << "Log files (*.log);;All files (*)"
-                                     << "log";
-        QTest::newRow("several patterns") << "Text|*.txt;*.exp"
-                                          << "Text (*.txt *.exp)"
-                                          << "";
-        QTest::newRow("export") << "Export files|*.exp"
-                                << "Export files (*.exp)"
-                                << "exp";
-        QTest::newRow("already Qt") << "Export files (*.exp);;All files (*)"
-                                    << "Export files (*.exp);;All files (*)"
-                                    << "exp";
-        QTest::newRow("any file") << "All files|*.*"
-                                  << "All files (*)"
-                                  << "";
-        QTest::newRow("any file named in the description") << "All files (*.*)|*.*"
-                                                           << "All files (*)"
-                                                           << "";
-        QTest::newRow("dotted pattern kept") << "Backups|*.*.old"
-                                             << "Backups (*.*.old)"
-                                             << "";
-        QTest::newRow("none") << ""
-                              << ""
-                              << "";
+        const char *rows[][4] = {
+            {"log chooser", "Log files (*.log)|*.log|All files|*.*", "Log files (*.log);;All files (*)",
+                "log"},
+            {"several patterns", "Text|*.txt;*.exp", "Text (*.txt *.exp)", ""},
+            {"already Qt", "Export files (*.exp);;All files (*)", "Export files (*.exp);;All files (*)",
+                "exp"},
+            {"any file named in the description", "All files (*.*)|*.*", "All files (*)", ""},
+            {"dotted pattern kept", "Backups|*.*.old", "Backups (*.*.old)", ""},
+            {"none", "", "", ""},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r[0]) << QString::fromUtf8(r[1]) << QString::fromUtf8(r[2])
+                                << QString::fromUtf8(r[3]);
     }
     void filters()
     {
