@@ -1,5 +1,6 @@
 #include "settings/Registry.h"
 
+#include "engine/NumberText.h"
 #include "probes/ProbeTypes.h"
 #include "settings/SettingsStore.h"
 
@@ -69,8 +70,8 @@ Target readTarget(const SettingsStore &store, int j, const QString &hostname)
 
 void readTargets(const SettingsStore &store, TargetTable &table)
 {
-    const double maxHostNo =
-        leadingNumber(store.get(targetsSection, QStringLiteral("MaxHostNo"), QStringLiteral("0")));
+    const double maxHostNo = roundHalfEven(
+        leadingNumber(store.get(targetsSection, QStringLiteral("MaxHostNo"), QStringLiteral("0"))));
     if (maxHostNo < 0) {
         table.reset();
         return;

@@ -318,61 +318,6 @@ std::optional<qint64> parseInteger(QStringView text, qint64 min, qint64 max)
     return value;
 }
 
-double leadingNumber(QStringView text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && isBlank(text[i]))
-        ++i;
-    std::string ascii;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
-        if (text[i] == u'-')
-            ascii += '-';
-        ++i;
-    }
-    bool digits = false;
-    while (i < text.size() && isDigit(text[i])) {
-        ascii += static_cast<char>(text[i].unicode());
-        digits = true;
-        ++i;
-    }
-    if (i < text.size() && text[i] == u'.') {
-        ascii += '.';
-        ++i;
-        while (i < text.size() && isDigit(text[i])) {
-            ascii += static_cast<char>(text[i].unicode());
-            digits = true;
-            ++i;
-        }
-    }
-    if (!digits)
-        return 0.0;
-    if (ascii.back() == '.')
-        ascii += '0';
-    // An exponent counts only when digits follow it ("5e" is 5).
-    if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
-        qsizetype j = i + 1;
-        std::string exponent = "e";
-        if (j < text.size() && (text[j] == u'-' || text[j] == u'+')) {
-            exponent += static_cast<char>(text[j].unicode());
-            ++j;
-        }
-        bool expDigits = false;
-        while (j < text.size() && isDigit(text[j])) {
-            exponent += static_cast<char>(text[j].unicode());
-            expDigits = true;
-            ++j;
-        }
-        if (expDigits)
-            ascii += exponent;
-    }
-    const std::optional<double> value = asciiToDouble(ascii);
-    if (!value || std::isnan(*value))
-        return 0.0;
-    // rint rounds in the default mode, to nearest with ties to even.
-    const double rounded = std::rint(*value);
-    return rounded == 0.0 ? 0.0 : rounded;
-}
-
 QString lengthText(double twips, const QLocale &locale)
 {
     if (!std::isfinite(twips))

@@ -61,11 +61,6 @@ std::optional<bool> parseBool(QStringView text);
 // allowed, anything else (letters, fractions, out of range) is no number.
 std::optional<qint64> parseInteger(QStringView text, qint64 min, qint64 max);
 
-// The leading numeric part of text (blanks skipped, optional sign, digits,
-// fraction, exponent) rounded to the nearest integer with ties to even;
-// 0 when there is none. Huge values come back as +/- infinity.
-double leadingNumber(QStringView text);
-
 // A length in twips: whole twips as a plain integer, a fraction with the
 // locale's decimal separator.
 QString lengthText(double twips, const QLocale &locale = QLocale());

@@ -1,18 +1,13 @@
 #pragma once
 
+#include "engine/NumberText.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <optional>
 
 namespace sentrel {
-
-// The number a text box holds: the decimal number at the start of its text after
-// leading blanks ("10 min" is 10, "abc" is 0). Too large a number gives +/-infinity.
-double leadingNumber(const QString &text);
-
-// A value rounded to the nearest whole number, halves to even (2.5 gives 2, 3.5 gives 4).
-double roundHalfEven(double value);
 
 // leadingNumber() rounded half to even, when it fits the range [lowest, highest].
 std::optional<int64_t> wholeNumberIn(const QString &text, int64_t lowest, int64_t highest);

@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "engine/NumberText.h"
 #include "settings/SettingsStore.h"
 
 #include <QCoreApplication>
@@ -182,7 +183,7 @@ private Q_SLOTS:
     }
 
     // The texts the stored values are read from. kind: an integer range "min..max", "bool",
-    // "number" (leadingNumber) or "length" in a locale.
+    // "number" (roundHalfEven(leadingNumber)) or "length" in a locale.
     void valueTexts_data()
     {
         QTest::addColumn<QString>("kind");
@@ -234,7 +235,7 @@ private Q_SLOTS:
                 QCOMPARE(parseBool(boolText(*value)), value);
             }
         } else if (kind == QLatin1String("number")) {
-            got = sentrel::leadingNumber(text);
+            got = roundHalfEven(leadingNumber(text));
         } else if (kind.startsWith(QLatin1String("length"))) {
             const QLocale locale(kind.section(u' ', 1));
             const std::optional<double> value = parseLength(text, locale);
