@@ -204,7 +204,8 @@ void Monitor::apply(TargetCheck &check)
     t.Info = check.info();
     t.Output = check.output();
     m_grid.setInformation(t.Row, t.Info);
-    if (t.Row == c.savedRow)
+    // The user may have moved the selection since the cycle began; the details box follows it.
+    if (t.Row == m_grid.currentRow())
         m_grid.setTxtdata(t.Output);
     t.Status = result;
     m_view.setCountCaption(QString());
@@ -299,7 +300,8 @@ void Monitor::endCycle(bool writeLog)
     m_abortRequested = false;
     if (savedRow >= 0 && savedRow < m_grid.rowCount()) {
         m_grid.setCurrentRow(savedRow);
-        m_grid.setCurrentColumn(0);
+        // The details box may still describe a row the user chose meanwhile.
+        m_grid.do_data();
     }
     m_view.setWindowIconImage(problemSeen ? MonitorView::WindowIcon::Problem : MonitorView::WindowIcon::Idle);
     m_view.setAbortEnabled(false);

@@ -235,6 +235,36 @@ private Q_SLOTS:
         QCOMPARE(rig.grid.currentColumn(), 0);
     }
 
+    // The user picks another row while the cycle runs: the details box follows that row, and
+    // when the cycle puts the highlight back, the box goes back with it.
+    void detailsBoxDescribesTheHighlightedRow()
+    {
+        CycleRig rig;
+        auto slow = peer("late\r\n", true);
+        QVERIFY(slow);
+        const auto ia = rig.addPortCheck(QStringLiteral("A"), refusingHost(), 25);
+        const auto ib = rig.addPortCheck(QStringLiteral("B"), *slow, 1);
+        const Target &a = rig.table[ia];
+        Target &b = rig.table[ib];
+        b.Output = QStringLiteral("B before");
+        rig.grid.load_display();
+        rig.grid.setCurrentRow(1);
+        QSignalSpy shown(&rig.grid, &TargetGrid::txtdataChanged);
+        QSignalSpy finished(rig.monitor.get(), &Monitor::cycleFinished);
+        rig.monitor->do_check();
+        QTRY_COMPARE(a.Status, TargetStatus::Down);
+        rig.grid.setCurrentRow(2);
+        rig.grid.do_data();
+        QTRY_COMPARE(finished.size(), 1);
+        QCOMPARE(b.Status, TargetStatus::Warning);
+        QStringList texts;
+        for (const auto &args : std::as_const(shown))
+            texts << args.at(0).toString();
+        QCOMPARE(texts, (QStringList {a.Output, QStringLiteral("B before"), b.Output, a.Output}));
+        QCOMPARE(rig.grid.currentRow(), 1);
+        QCOMPARE(rig.grid.txtdata(), a.Output);
+    }
+
     void cycleStartAndEndPassingAFreeSlot()
     {
         CycleRig rig;
