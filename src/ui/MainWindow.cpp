@@ -620,12 +620,16 @@ void MainWindow::setGridFontSize(double points)
 
 int MainWindow::columnWidthTwips(int column) const
 {
-    return m_columnTwips.at(static_cast<size_t>(column));
+    // The header holds the width the user sees, dragged or not; the twips kept beside it
+    // only stand in while they still give that width, so halving and doubling do not drift.
+    const int pixels = m_gridsys->columnWidth(column);
+    const double dpi = logicalDpiX();
+    const int kept = m_columnTwips.at(static_cast<size_t>(column));
+    return twipsToPixels(kept, dpi) == pixels ? kept : pixelsToTwips(pixels, dpi);
 }
 
 void MainWindow::setColumnWidthTwips(int column, int twips)
 {
-    // Kept in twips beside the view, so halving and doubling do not drift with pixel rounding.
     m_columnTwips.at(static_cast<size_t>(column)) = twips;
     m_gridsys->setColumnWidth(column, twipsToPixels(twips, logicalDpiX()));
 }

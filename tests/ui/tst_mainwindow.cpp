@@ -7,11 +7,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -34,18 +36,24 @@ struct Window
     ScriptedPrompts prompts;
     std::unique_ptr<MainWindow> w;
 
-    explicit Window(const QByteArray &ini = QByteArrayLiteral("[Window]\nEnable=False\n"))
+    explicit Window(
+        const QByteArray &ini = QByteArrayLiteral("[Window]\nEnable=False\n"), bool splash = false)
     {
-        const QString file = dir.filePath(QStringLiteral("Sentrel.ini"));
-        QFile f(file);
+        QFile f(dir.filePath(QStringLiteral("Sentrel.ini")));
         if (f.open(QIODevice::WriteOnly))
             f.write(ini);
         f.close();
+        start(splash);
+    }
+    // Starts the program (again) from the settings file as it now is.
+    void start(bool splash = false)
+    {
+        w.reset();
         MainWindow::Options o;
-        o.settingsFile = file;
+        o.settingsFile = dir.filePath(QStringLiteral("Sentrel.ini"));
         o.prompts = &prompts;
         o.dataFolder = dir.path();
-        o.splash = false;
+        o.splash = splash;
         w = std::make_unique<MainWindow>(o);
         w->startup();
     }
@@ -401,28 +409,54 @@ private Q_SLOTS:
         QVERIFY(!win.action("optdetails")->isChecked() && !details->isVisible());
     }
 
-    void smallModeTwiceRestoresTheWindow()
+    // Column widths come from the header the user drags: small mode halves and restores them,
+    // saving keeps them for the next start.
+    void smallModeAndSavingUseTheDraggedColumns()
     {
         Window win;
         win.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(win.w.get()));
         win.action("optdetails")->trigger();
+        QHeaderView *header = win.gridView()->horizontalHeader();
+        const auto widths = [&win] {
+            QHeaderView *h = win.gridView()->horizontalHeader();
+            return std::tuple(h->sectionSize(0), h->sectionSize(1), h->sectionSize(2));
+        };
+        // Drag the border right of "Host" 37 pixels to the right.
+        const int border = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;
+        const int y = header->height() / 2;
+        const int host = header->sectionSize(0);
+        QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(border, y));
+        QTest::mouseMove(header->viewport(), QPoint(border + 37, y));
+        QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(border + 37, y));
+        QCOMPARE(header->sectionSize(0), host + 37);
+        header->resizeSection(2, 301);
+        const auto dragged = widths();
+        const double dpi = win.w->logicalDpiX();
+
         const int gridBefore = win.w->layoutTwips().gridHeight;
-        const int col2 = win.w->columnWidthTwips(2);
         const double font = win.w->gridFontSize();
         win.action("optsmall")->trigger();
         QVERIFY(win.action("optsmall")->isChecked() && !win.action("optdetails")->isChecked());
-        QCOMPARE(std::tuple(win.w->columnWidthTwips(2), win.w->gridFontSize()),
-            std::tuple(halveTwips(col2), font / 2));
+        QCOMPARE(win.w->gridFontSize(), font / 2);
+        QCOMPARE(std::tuple(win.w->columnWidthTwips(0), win.w->columnWidthTwips(2)),
+            std::tuple(halveTwips(pixelsToTwips(host + 37, dpi)), halveTwips(pixelsToTwips(301, dpi))));
+        QVERIFY(std::abs(header->sectionSize(0) * 2 - (host + 37)) <= 1);
         QVERIFY(win.w->layoutTwips().gridHeight < gridBefore);
         win.action("optsmall")->trigger();
         QVERIFY(!win.action("optsmall")->isChecked());
-        QCOMPARE(std::tuple(win.w->columnWidthTwips(2), win.w->gridFontSize()), std::tuple(col2, font));
+        QCOMPARE(widths(), dragged);
+        QCOMPARE(win.w->gridFontSize(), font);
         // Normal mode always shows the details box.
         QVERIFY(win.action("optdetails")->isChecked() && win.child("txtdata")->isVisible());
         const MainLayout &l = win.w->layoutTwips();
         // Hiding the details box adds 80 twips to the grid; halving and doubling round to pixels.
         QVERIFY2(std::abs(l.gridHeight - (gridBefore + 80)) <= 30, qPrintable(QString::number(l.gridHeight)));
         QCOMPARE(l.detailsTop, l.gridTop + l.gridHeight + 120);
+
+        win.action("optsave")->trigger();
+        win.start();
+        QCOMPARE(widths(), dragged);
     }
 
     void splitterWorkedExampleOnTheWindow()
