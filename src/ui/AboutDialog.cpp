@@ -57,7 +57,7 @@ AboutDialog::AboutDialog(UserPrompts &prompts, QWidget *parent)
     auto *picIcon = new QLabel(this);
     picIcon->setObjectName(QStringLiteral("picIcon"));
     placeTwips(picIcon, 240, 240, 720, 720);
-    picIcon->setPixmap(programLogo(picIcon->width()));
+    picIcon->setPixmap(programIcon().pixmap(picIcon->size()));
 
     auto *lblTitle = new QLabel(programTitle(), this);
     lblTitle->setObjectName(QStringLiteral("lblTitle"));

@@ -3,6 +3,12 @@
 #include <QPainter>
 #include <QPainterPath>
 
+// Static libraries drop resources nobody refers to; this refers to them.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace sentrel {
 
 QPixmap programLogo(int pixels)
@@ -30,10 +36,8 @@ QPixmap programLogo(int pixels)
 
 QIcon programIcon()
 {
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128})
-        icon.addPixmap(programLogo(size));
-    return icon;
+    initIconResources();
+    return QIcon(QStringLiteral(":/icons/sentrel.svg"));
 }
 
 } // namespace sentrel

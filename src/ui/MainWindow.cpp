@@ -12,6 +12,7 @@
 #include "ui/Fonts.h"
 #include "ui/LogCommands.h"
 #include "ui/LogOptionsDialog.h"
+#include "ui/Logo.h"
 #include "ui/PortPicker.h"
 #include "ui/PreferencesDialog.h"
 #include "ui/QtPrompts.h"
@@ -111,7 +112,7 @@ MainWindow::MainWindow(Options options)
     initSentrelResources();
     setObjectName(QStringLiteral("frmmain"));
     setWindowTitle(QStringLiteral("Sentrel"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/sentrel.svg")));
+    setWindowIcon(programIcon());
     if (m_options.prompts) {
         m_prompts = m_options.prompts;
     } else {
@@ -262,14 +263,14 @@ void MainWindow::buildMenus()
                 m_preferences, m_settings, gridFontSize(), m_txtdata->font().pointSizeF(), this);
             if (!opening)
                 return;
+            connect(dlg, &PreferencesDialog::gridFontSizeChosen, this, &MainWindow::setGridFontSize);
+            connect(dlg, &PreferencesDialog::detailsFontSizeChosen, this, [this](double points) {
+                QFont f = m_txtdata->font();
+                f.setPointSizeF(points);
+                m_txtdata->setFont(f);
+            });
             connect(
-                dlg, &PreferencesDialog::fontSizesChosen, this, [this](double gridSize, double detailsSize) {
-                    setGridFontSize(gridSize);
-                    QFont f = m_txtdata->font();
-                    f.setPointSizeF(detailsSize);
-                    m_txtdata->setFont(f);
-                    action("optwarn")->setChecked(m_settings.Warn);
-                });
+                dlg, &QDialog::accepted, this, [this] { action("optwarn")->setChecked(m_settings.Warn); });
         });
     auto *saveOnExit = addItem(file, "optsaveonexit", QStringLiteral("Save settings to registry on exit"));
     saveOnExit->setCheckable(true);

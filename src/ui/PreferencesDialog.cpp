@@ -44,14 +44,21 @@ std::optional<int> positiveWhole(const QLineEdit *box, int lowest, int highest)
     return static_cast<int>(rounded);
 }
 
+// The font size in a box the user has typed into, when it is above 0 and one the toolkit takes.
+std::optional<double> typedFontSize(const QLineEdit *box)
+{
+    const double points = leadingNumber(box->text());
+    if (!box->isModified() || !(points > 0) || points > PreferencesDialog::MaxFontSize)
+        return std::nullopt;
+    return points;
+}
+
 } // namespace
 
 PreferencesDialog::PreferencesDialog(
     GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent)
     : QDialog(parent)
     , m_settings(settings)
-    , m_gridFontSize(gridFontSize)
-    , m_detailsFontSize(detailsFontSize)
 {
     setObjectName(QStringLiteral("frmpref"));
     setWindowTitle(QStringLiteral("User Preferences"));
@@ -122,15 +129,12 @@ void PreferencesDialog::cmdokClicked()
     // An interval that rounds to 0 is kept: the scheduler runs it like 1.
     if (const auto delay = positiveWhole(txtfreq, 0, Max16))
         m_settings.Delay = static_cast<int16_t>(*delay);
-    const double grid = leadingNumber(txtlbfont->text());
-    if (grid > 0 && grid <= MaxFontSize)
-        m_gridFontSize = grid;
-    const double details = leadingNumber(txtdbfont->text());
-    if (details > 0 && details <= MaxFontSize)
-        m_detailsFontSize = details;
     if (const auto parallel = positiveWhole(txtparallel, MinParallel, MaxParallel))
         m_settings.Parallel = static_cast<int16_t>(*parallel);
-    Q_EMIT fontSizesChosen(m_gridFontSize, m_detailsFontSize);
+    if (const auto grid = typedFontSize(txtlbfont))
+        Q_EMIT gridFontSizeChosen(*grid);
+    if (const auto details = typedFontSize(txtdbfont))
+        Q_EMIT detailsFontSizeChosen(*details);
     accept();
 }
 

@@ -12,7 +12,8 @@ namespace sentrel {
 
 // The preferences window `frmpref`: update interval, ping decay rate, alert pop-ups,
 // parallel checks and the font sizes of the grid and the details box. Modeless; OK
-// writes the GlobalSettings it was given and reports the font sizes, Cancel changes nothing.
+// writes the GlobalSettings it was given and reports the font sizes the user typed,
+// Cancel changes nothing.
 class PreferencesDialog : public QDialog
 {
     Q_OBJECT
@@ -32,15 +33,15 @@ public:
         double gridFontSize, double detailsFontSize, QWidget *parent);
 
 Q_SIGNALS:
-    // After OK: the font sizes the grid and the details box are to have (the old one where unchanged).
-    void fontSizesChosen(double gridFontSize, double detailsFontSize);
+    // After OK, each only for a box the user typed a usable size into: the window stays open
+    // while small mode changes the fonts, and a size merely shown at opening must not undo that.
+    void gridFontSizeChosen(double points);
+    void detailsFontSizeChosen(double points);
 
 private:
     void cmdokClicked();
 
     GlobalSettings &m_settings;
-    double m_gridFontSize;
-    double m_detailsFontSize;
     QCheckBox *chkwarn;
     QCheckBox *chkerror;
     QLineEdit *txtdecay;

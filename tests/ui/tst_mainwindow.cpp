@@ -216,27 +216,64 @@ private Q_SLOTS:
         win.w->show();
         QString seen;
         bool modal = false;
+        QImage icon;
         whenDialogShows([&](QDialog *dlg) {
             seen = dlg->objectName();
             modal = dlg->isModal();
+            if (auto *picIcon = dlg->findChild<QLabel *>(QStringLiteral("picIcon")))
+                icon = picIcon->pixmap().toImage();
             dlg->reject();
         });
         win.action(item.toLatin1().constData())->trigger();
         // A modal dialog returns from the trigger only once it has closed.
         QCOMPARE(seen, dialog);
         QVERIFY(modal);
+        // About shows the program's icon, the one its window has before a cycle changes it.
+        if (dialog == QLatin1String("frmAbout")) {
+            QVERIFY(!icon.isNull());
+            QCOMPARE(icon, win.w->windowIcon().pixmap(icon.size()).toImage());
+        }
     }
 
-    void preferencesKeepOneModelessInstance()
+    // Small Mode while the modeless preferences are open, then OK: only a size typed into the
+    // listbox font box changes the grid's font.
+    void preferencesOkKeepsAFontChangedMeanwhile_data()
     {
+        QTest::addColumn<QString>("typed"); // into the listbox font box; "-" for untouched
+        QTest::addColumn<double>("font"); // the grid's font afterwards; 0 for the small-mode size
+        QTest::newRow("untouched") << QStringLiteral("-") << 0.0;
+        QTest::newRow("zero") << QStringLiteral("0") << 0.0;
+        QTest::newRow("empty") << QString() << 0.0;
+        QTest::newRow("a size") << QStringLiteral("12") << 12.0;
+    }
+    void preferencesOkKeepsAFontChangedMeanwhile()
+    {
+        QFETCH(QString, typed);
+        QFETCH(double, font);
         Window win;
         win.w->show();
         win.action("optoptions")->trigger();
         win.action("optoptions")->trigger();
         const auto dialogs = win.w->findChildren<QDialog *>(QStringLiteral("frmpref"));
         QCOMPARE(dialogs.size(), 1);
-        QVERIFY(dialogs.first()->isVisible() && !dialogs.first()->isModal());
-        QVERIFY(win.w->isEnabled());
+        QDialog *prefs = dialogs.first();
+        QVERIFY(prefs->isVisible() && !prefs->isModal() && win.w->isEnabled());
+        const double details = win.child("txtdata")->font().pointSizeF();
+        win.action("optsmall")->trigger();
+        const double small = win.w->gridFontSize();
+        if (typed != QLatin1String("-")) {
+            auto *box = prefs->findChild<QLineEdit *>(QStringLiteral("txtlbfont"));
+            box->selectAll();
+            QTest::keyClick(box, Qt::Key_Backspace);
+            QTest::keyClicks(box, typed);
+        }
+        auto *freq = prefs->findChild<QLineEdit *>(QStringLiteral("txtfreq"));
+        freq->selectAll();
+        QTest::keyClicks(freq, QStringLiteral("4"));
+        QTest::mouseClick(prefs->findChild<QPushButton *>(QStringLiteral("cmdok")), Qt::LeftButton);
+        QCOMPARE(win.w->settings().Delay, int16_t(4));
+        QCOMPARE(win.w->gridFontSize(), font > 0 ? font : small);
+        QCOMPARE(win.child("txtdata")->font().pointSizeF(), details);
     }
 
     void gridKeys()
