@@ -4,6 +4,7 @@
 #include "ui/Fonts.h"
 #include "ui/Twips.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
@@ -53,7 +54,7 @@ AlertWindow::AlertWindow(const QString &hostDescription, const QDateTime &raised
 
     auto *ok = new QPushButton(QStringLiteral("Acknowledge"), this);
     ok->setObjectName(QStringLiteral("cmdok"));
-    connect(ok, &QPushButton::clicked, this, &QWidget::close);
+    connect(ok, &QPushButton::clicked, this, &AlertWindow::dismiss);
 
     auto *text = new QVBoxLayout;
     text->addWidget(heading);
@@ -83,6 +84,20 @@ void AlertWindow::showOnTop()
 {
     show();
     raise();
+}
+
+void AlertWindow::dismiss()
+{
+    m_dismissed = true;
+    close();
+}
+
+void AlertWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_dismissed)
+        event->accept();
+    else
+        event->ignore();
 }
 
 } // namespace sentrel

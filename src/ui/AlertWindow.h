@@ -4,6 +4,7 @@
 #include <QLocale>
 #include <QWidget>
 
+class QCloseEvent;
 class QLabel;
 
 namespace sentrel {
@@ -20,8 +21,18 @@ public:
     // Shows the window on top of all others at its own place, without activating it.
     void showOnTop();
 
+    // Closes the window as "Acknowledge" does; for the program's end. Every other close,
+    // the window manager's (Alt+F4) included, is refused.
+    void dismiss();
+
     // "Date: " + short date + "  Time: " + long time without the time zone.
     static QString timeText(const QDateTime &when, const QLocale &locale);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    bool m_dismissed = false;
 };
 
 } // namespace sentrel

@@ -712,7 +712,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // Alert windows have no owner; they go with the program.
     for (const auto &alert : std::as_const(m_alerts))
         if (alert)
-            alert->close();
+            alert->dismiss();
     event->accept();
 }
 

@@ -626,6 +626,11 @@ private Q_SLOTS:
         };
         AlertWindow *first = win.w->openAlerts().first();
         QCOMPARE(hostOf(first), QStringLiteral("A"));
+        // Neither the window manager's close (Alt+F4) nor any other close but Acknowledge.
+        QVERIFY(first->windowHandle());
+        first->windowHandle()->close();
+        QVERIFY(!first->close());
+        QVERIFY(first->isVisible());
         QTest::mouseClick(first->findChild<QPushButton *>(QStringLiteral("cmdok")), Qt::LeftButton);
         QTRY_COMPARE(win.w->openAlerts().size(), 1);
         QCOMPARE(hostOf(win.w->openAlerts().first()), QStringLiteral("B"));
