@@ -384,9 +384,11 @@ bool MainWindow::startup()
     }
     updateLogFileCaption();
     m_grid->load_display();
-    if (splash)
-        splash->close();
     show();
+    // The splash closes itself after a while, or on a key or a click; until then it stays
+    // in front of the window that has just appeared.
+    if (splash)
+        splash->raise();
     m_monitor->setMonitoringEnabled(action("optenable")->isChecked());
     if (m_monitor->monitoringEnabled())
         m_monitor->do_check();

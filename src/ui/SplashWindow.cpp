@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QTimer>
 
 namespace sentrel {
 
@@ -29,7 +30,7 @@ QLabel *line(QWidget *parent, const char *name, const QString &text, qreal point
 
 } // namespace
 
-SplashWindow::SplashWindow(QWidget *parent)
+SplashWindow::SplashWindow(std::chrono::milliseconds shownFor, QWidget *parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("frmSplash"));
@@ -59,11 +60,18 @@ SplashWindow::SplashWindow(QWidget *parent)
 
     fixClientSizeTwips(this, 6600, 3600);
     centreOnScreen(this);
+
+    m_shownFor = new QTimer(this);
+    m_shownFor->setObjectName(QStringLiteral("shownFor"));
+    m_shownFor->setSingleShot(true);
+    m_shownFor->setInterval(shownFor);
+    connect(m_shownFor, &QTimer::timeout, this, &QWidget::close);
 }
 
 void SplashWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    m_shownFor->start();
     // Keys reach the splash only while it has the focus.
     activateWindow();
     setFocus();

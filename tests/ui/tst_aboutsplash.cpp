@@ -97,23 +97,27 @@ private Q_SLOTS:
 
     void splashShowsProductAndCloses_data()
     {
-        QTest::addColumn<bool>("byKey"); // else by a click on its frame
-        QTest::newRow("key") << true;
-        QTest::newRow("click on its frame") << false;
+        QTest::addColumn<QString>("by");
+        QTest::newRow("key") << QStringLiteral("key");
+        QTest::newRow("click on its frame") << QStringLiteral("click");
+        QTest::newRow("its own time") << QStringLiteral("time");
     }
     void splashShowsProductAndCloses()
     {
-        QFETCH(bool, byKey);
-        QPointer<SplashWindow> splash = new SplashWindow;
+        QFETCH(QString, by);
+        using namespace std::chrono_literals;
+        QPointer<SplashWindow> splash = new SplashWindow(by == QLatin1String("time") ? 50ms : 1h);
         QCOMPARE(splash->objectName(), QStringLiteral("frmSplash"));
         QCOMPARE(labelText(*splash, "lblProductName"), QStringLiteral("Sentrel"));
         QCOMPARE(labelText(*splash, "lblVersion"), QStringLiteral("Version 2.3.4"));
         QCOMPARE(labelText(*splash, "lblPlatform"), QStringLiteral("Linux"));
+        QCOMPARE(SplashWindow::DefaultShownFor, 1500ms);
         splash->show();
-        QVERIFY(QTest::qWaitForWindowActive(splash));
-        if (byKey)
+        if (by != QLatin1String("time"))
+            QVERIFY(QTest::qWaitForWindowActive(splash));
+        if (by == QLatin1String("key"))
             QTest::keyClick(splash, Qt::Key_Space);
-        else
+        else if (by == QLatin1String("click"))
             QTest::mouseClick(
                 splash->findChild<QWidget *>(QStringLiteral("Frame1")), Qt::LeftButton, {}, {5, 5});
         // It deletes itself once closed, so the end of start-up finds nothing left to close.

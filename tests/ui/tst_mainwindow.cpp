@@ -390,7 +390,20 @@ private Q_SLOTS:
     void startupReadsTheStoreAndRunsTheFirstCycle()
     {
         Window win(QByteArrayLiteral("[Targets]\nMaxHostNo=0\nHostname%200=localhost\nDesc%200=Box\n"
-                                     "UseM%200=False\nUsePX%200=False\n[Window]\nDelay=\" 5\"\n"));
+                                     "UseM%200=False\nUsePX%200=False\n[Window]\nDelay=\" 5\"\n"),
+            true);
+        // The splash stays up on its own time while the window shows and the first cycle runs.
+        QPointer<QWidget> splash;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (top->objectName() == QLatin1String("frmSplash"))
+                splash = top;
+        QVERIFY(splash && splash->isVisible());
+        auto *shownFor = splash->findChild<QTimer *>(QStringLiteral("shownFor"));
+        QVERIFY(shownFor && shownFor->isActive());
+        QCOMPARE(shownFor->interval(), 1500);
+        QVERIFY(win.w->isVisible() && win.w->monitor().CycleRunning());
+        QTest::mouseClick(splash, Qt::LeftButton);
+        QTRY_VERIFY(!splash);
         QVERIFY(win.action("optenable")->isChecked());
         QTRY_VERIFY(!win.w->monitor().CycleRunning());
         QCOMPARE(win.w->grid().cell(1, 0), QStringLiteral("Box"));
