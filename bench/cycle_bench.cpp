@@ -31,7 +31,7 @@ public:
     void setAbortEnabled(bool) override { }
     void setLogCommandsEnabled(bool) override { }
     void beep() override { }
-    void raiseAlert(const QString &) override { }
+    void raiseAlert(const ProblemAlert &) override { }
 };
 
 // Greets and closes every connection, or accepts and keeps it silent.

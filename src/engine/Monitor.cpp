@@ -240,7 +240,7 @@ void Monitor::apply(TargetCheck &check)
     if (m_grid.setCurrentRow(t.Row))
         c.savedRow = t.Row;
     m_grid.setTxtdata(t.Output);
-    m_view.raiseAlert(t.Desc);
+    m_view.raiseAlert(ProblemAlert {t.Desc, result, t.Info, t.LastCheck});
 }
 
 void Monitor::dropCheck(int index)

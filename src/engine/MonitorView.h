@@ -1,8 +1,21 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 
+#include <cstdint>
+
 namespace sentrel {
+
+// One problem that raises an alert: what the alert window, a grouped alert list
+// and a desktop notification show of it.
+struct ProblemAlert
+{
+    QString desc; // the Target's Desc
+    int16_t status = 0; // TargetStatus: Warning or Down
+    QString info; // the Target's Info
+    QDateTime raisedAt;
+};
 
 // What the check cycle and the scheduler show in the main window. The desktop
 // program implements it with real widgets; tests record the calls.
@@ -20,8 +33,8 @@ public:
     // optenablelogging, optlogswitch and optlogclear together.
     virtual void setLogCommandsEnabled(bool enabled) = 0;
     virtual void beep() = 0;
-    // Opens a new alert window naming `desc`, on top, without taking focus.
-    virtual void raiseAlert(const QString &desc) = 0;
+    // Opens a new alert window naming the problem's Target, on top, without taking focus.
+    virtual void raiseAlert(const ProblemAlert &problem) = 0;
 };
 
 } // namespace sentrel

@@ -9,7 +9,11 @@
 #include "ui/AboutDialog.h"
 #include "ui/AlertWindow.h"
 #include "ui/ConfigDialog.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/DesktopTray.h"
 #include "ui/Fonts.h"
+#include "ui/GridColours.h"
+#include "ui/GroupAlertWindow.h"
 #include "ui/LogCommands.h"
 #include "ui/LogOptionsDialog.h"
 #include "ui/Logo.h"
@@ -23,7 +27,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
-#include <QIdentityProxyModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -43,30 +46,6 @@ static void initSentrelResources()
 namespace sentrel {
 
 namespace {
-
-// Turns the grid model's colour values into brushes; only the widgets know the
-// palette's window-text colour.
-class GridColourProxy : public QIdentityProxyModel
-{
-public:
-    using QIdentityProxyModel::QIdentityProxyModel;
-
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (role == Qt::ForegroundRole || role == Qt::BackgroundRole) {
-            const int ownRole = role == Qt::ForegroundRole ? StatusGridModel::TextColourRole
-                                                           : StatusGridModel::BackgroundColourRole;
-            const QVariant v = QIdentityProxyModel::data(index, ownRole);
-            if (!v.isValid())
-                return {};
-            const quint32 colour = v.value<quint32>();
-            if (colour == GridColour::WindowText)
-                return QBrush(QApplication::palette().color(QPalette::WindowText));
-            return QBrush(QColor::fromRgb(static_cast<QRgb>(colour)));
-        }
-        return QIdentityProxyModel::data(index, role);
-    }
-};
 
 // The splitter button: dragged as a whole and dropped where the border is to go.
 class SplitterButton : public QToolButton
@@ -137,6 +116,7 @@ MainWindow::MainWindow(Options options)
     });
     buildControls();
     buildMenus();
+    buildDesktop();
     // Laid out at the design places: they are the defaults of the stored layout, so the
     // resize rule first runs when start-up applies the stored size or the window shows.
     setOuterSizeTwips(m_layout.windowWidth, m_layout.windowHeight);
@@ -147,6 +127,29 @@ MainWindow::~MainWindow()
 {
     // The engine refers to the grid and the table; it goes first.
     m_monitor.reset();
+}
+
+void MainWindow::buildDesktop()
+{
+    std::unique_ptr<TrayBackend> backend = m_options.makeTray ? m_options.makeTray() : makeSystemTray();
+    if (backend) {
+        m_tray = std::make_unique<DesktopTray>(
+            std::move(backend), this, action("optupdate"), action("optenable"), action("optexit"));
+        m_tray->setHideWhenMinimised([this] { return m_desktop.HideToTray; });
+        connect(m_monitor.get(), &Monitor::cycleStarted, m_tray.get(), &DesktopTray::cycleStarted);
+        connect(m_monitor.get(), &Monitor::cycleFinished, m_tray.get(),
+            [this] { m_tray->cycleFinished(m_table, QDateTime::currentDateTime()); });
+    }
+    if (m_options.notifier) {
+        m_notifier = m_options.notifier;
+    } else {
+        m_ownNotifier = std::make_unique<FreedesktopNotifier>(
+            [this](const QString &summary, const QString &body, bool critical) {
+                if (m_tray)
+                    m_tray->backend().showMessage(summary, body, critical);
+            });
+        m_notifier = m_ownNotifier.get();
+    }
 }
 
 void MainWindow::buildControls()
@@ -172,6 +175,7 @@ void MainWindow::buildControls()
     auto *proxy = new GridColourProxy(m_gridsys);
     proxy->setSourceModel(m_grid->model());
     m_gridsys->setModel(proxy);
+    m_gridsys->setItemDelegate(new StatusRowDelegate(GridColumn::Host, GridColumn::Information, m_gridsys));
     m_gridsys->setFont(arialFont(8));
     m_gridsys->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_gridsys->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -260,7 +264,7 @@ void MainWindow::buildMenus()
             // An open dialog is only brought forward, and is connected already.
             const bool opening = !m_preferences;
             auto *dlg = PreferencesDialog::showPreferences(
-                m_preferences, m_settings, gridFontSize(), m_txtdata->font().pointSizeF(), this);
+                m_preferences, m_settings, gridFontSize(), m_txtdata->font().pointSizeF(), this, &m_desktop);
             if (!opening)
                 return;
             connect(dlg, &PreferencesDialog::gridFontSizeChosen, this, &MainWindow::setGridFontSize);
@@ -377,6 +381,7 @@ bool MainWindow::startup()
     readLayoutFromWindow();
     WindowState state = storedWindowState();
     read_registry(*m_store, m_table, m_settings, state, defaultLogFile());
+    m_desktop = readDesktopSettings(*m_store);
     applyWindowState(state);
     if (state.Details) {
         m_layout.detailsVisible = m_layout.splitterVisible = true;
@@ -444,6 +449,7 @@ void MainWindow::applyWindowState(const WindowState &w)
 void MainWindow::save_registry()
 {
     readLayoutFromWindow();
+    saveDesktopSettings(*m_store, m_desktop);
     ::sentrel::save_registry(*m_store, m_table, m_settings, storedWindowState());
 }
 
@@ -715,6 +721,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     for (const auto &alert : std::as_const(m_alerts))
         if (alert)
             alert->dismiss();
+    if (m_groupAlert)
+        m_groupAlert->acknowledge();
     event->accept();
 }
 
@@ -768,9 +776,25 @@ void MainWindow::beep()
     QApplication::beep();
 }
 
-void MainWindow::raiseAlert(const QString &desc)
+GroupAlertWindow *MainWindow::groupAlert() const
 {
-    auto *alert = new AlertWindow(desc);
+    return m_groupAlert.data();
+}
+
+void MainWindow::raiseAlert(const ProblemAlert &problem)
+{
+    if (m_desktop.Notify)
+        m_notifier->notify(notificationSummary(problem), notificationBody(problem, QLocale::system()),
+            problem.status == TargetStatus::Down);
+    if (m_desktop.GroupAlerts) {
+        if (!m_groupAlert) {
+            m_groupAlert = new GroupAlertWindow;
+            centreOnScreen(m_groupAlert);
+        }
+        m_groupAlert->add(problem);
+        return;
+    }
+    auto *alert = new AlertWindow(problem.desc);
     m_alerts.removeAll(nullptr);
     // Cascaded from the screen's centre, so that several alerts stay readable.
     alert->adjustSize();

@@ -7,6 +7,7 @@
 #include "probes/HostResolver.h"
 #include "probes/IcmpProbe.h"
 #include "probes/NetWareProbe.h"
+#include "settings/DesktopSettings.h"
 #include "settings/Registry.h"
 #include "ui/MainLayout.h"
 
@@ -15,6 +16,7 @@
 #include <QPointer>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -27,7 +29,11 @@ class QToolButton;
 namespace sentrel {
 
 class AlertWindow;
+class DesktopNotifier;
+class DesktopTray;
+class GroupAlertWindow;
 class PreferencesDialog;
+class TrayBackend;
 class SettingsStore;
 class UserPrompts;
 
@@ -47,6 +53,10 @@ public:
         QString dataFolder;
         // Whether start-up shows the splash window.
         bool splash = true;
+        // Makes the tray icon; empty means the desktop's own, where it has a tray.
+        std::function<std::unique_ptr<TrayBackend>()> makeTray;
+        // Desktop notifications; null means the freedesktop service.
+        DesktopNotifier *notifier = nullptr;
     };
 
     explicit MainWindow(Options options);
@@ -73,6 +83,11 @@ public:
     Monitor &monitor() { return *m_monitor; }
     const MainLayout &layoutTwips() const { return m_layout; }
     QList<AlertWindow *> openAlerts() const;
+    // The open grouped alert, if any ("Group alerts").
+    GroupAlertWindow *groupAlert() const;
+    // Null where the desktop has no tray.
+    DesktopTray *tray() const { return m_tray.get(); }
+    DesktopSettings &desktopSettings() { return m_desktop; }
     QAction *action(const char *name) const;
     double gridFontSize() const;
     int columnWidthTwips(int column) const;
@@ -92,9 +107,10 @@ private:
     void setAbortEnabled(bool enabled) override;
     void setLogCommandsEnabled(bool enabled) override;
     void beep() override;
-    void raiseAlert(const QString &desc) override;
+    void raiseAlert(const ProblemAlert &problem) override;
 
     void buildControls();
+    void buildDesktop();
     void buildMenus();
     QAction *addItem(
         QMenu *menu, const char *name, const QString &caption, const QKeySequence &shortcut = {});
@@ -129,6 +145,11 @@ private:
     bool m_shutDown = false;
     QList<QPointer<AlertWindow>> m_alerts;
     QPointer<PreferencesDialog> m_preferences;
+    DesktopSettings m_desktop;
+    std::unique_ptr<DesktopTray> m_tray;
+    std::unique_ptr<DesktopNotifier> m_ownNotifier;
+    DesktopNotifier *m_notifier = nullptr;
+    QPointer<GroupAlertWindow> m_groupAlert;
     std::array<int, 3> m_columnTwips {};
 
     QLabel *m_label1 = nullptr;

@@ -32,6 +32,16 @@ QLineEdit *row(QWidget *parent, const char *boxName, const char *labelName, cons
     return box;
 }
 
+constexpr int ButtonTop = 4080;
+
+QCheckBox *desktopBox(QWidget *parent, const char *name, const char *caption, int top)
+{
+    auto *box = new QCheckBox(QString::fromLatin1(caption), parent);
+    box->setObjectName(QString::fromLatin1(name));
+    placeTwips(box, 120, top, 3135, 255);
+    return box;
+}
+
 // The number of a box when it is above 0 and, rounded half to even, within [lowest, highest].
 std::optional<int> positiveWhole(const QLineEdit *box, int lowest, int highest)
 {
@@ -55,10 +65,11 @@ std::optional<double> typedFontSize(const QLineEdit *box)
 
 } // namespace
 
-PreferencesDialog::PreferencesDialog(
-    GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent)
+PreferencesDialog::PreferencesDialog(GlobalSettings &settings, double gridFontSize, double detailsFontSize,
+    QWidget *parent, DesktopSettings *desktop)
     : QDialog(parent)
     , m_settings(settings)
+    , m_desktop(desktop ? desktop : &m_ownDesktop)
 {
     setObjectName(QStringLiteral("frmpref"));
     setWindowTitle(QStringLiteral("User Preferences"));
@@ -80,17 +91,20 @@ PreferencesDialog::PreferencesDialog(
     txtlbfont = row(this, "txtlbfont", "lbllbfont", "Listbox font size", 1920);
     txtdbfont = row(this, "txtdbfont", "lbldbfont", "Details box font size", 2280);
     txtparallel = row(this, "txtparallel", "lblparallel", "Parallel checks", 2640);
+    chktray = desktopBox(this, "chktray", "Hide to tray when minimised", 3060);
+    chknotify = desktopBox(this, "chknotify", "Desktop notifications", 3360);
+    chkgroup = desktopBox(this, "chkgroup", "Group alerts", 3660);
 
     auto *cmdok = new QPushButton(QStringLiteral("OK"), this);
     cmdok->setObjectName(QStringLiteral("cmdok"));
-    placeTwips(cmdok, 240, 3120, 1335, 375);
+    placeTwips(cmdok, 240, ButtonTop, 1335, 375);
     auto *cmdcancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdcancel->setObjectName(QStringLiteral("cmdcancel"));
-    placeTwips(cmdcancel, 1680, 3120, 1335, 375);
+    placeTwips(cmdcancel, 1680, ButtonTop, 1335, 375);
     cmdok->setAutoDefault(false);
     cmdcancel->setAutoDefault(false);
 
-    fixClientSizeTwips(this, 3375, 3615);
+    fixClientSizeTwips(this, 3375, ButtonTop + 495);
     centreOnScreen(this);
 
     txtdbfont->setText(spacedDecimal(detailsFontSize));
@@ -100,16 +114,20 @@ PreferencesDialog::PreferencesDialog(
     txtparallel->setText(spaced(settings.Parallel));
     chkwarn->setChecked(settings.Warn);
     chkerror->setChecked(settings.Error);
+    chktray->setChecked(m_desktop->HideToTray);
+    chknotify->setChecked(m_desktop->Notify);
+    chkgroup->setChecked(m_desktop->GroupAlerts);
 
     connect(cmdok, &QPushButton::clicked, this, &PreferencesDialog::cmdokClicked);
     connect(cmdcancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 PreferencesDialog *PreferencesDialog::showPreferences(QPointer<PreferencesDialog> &instance,
-    GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent)
+    GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent,
+    DesktopSettings *desktop)
 {
     if (!instance) {
-        instance = new PreferencesDialog(settings, gridFontSize, detailsFontSize, parent);
+        instance = new PreferencesDialog(settings, gridFontSize, detailsFontSize, parent, desktop);
         instance->setAttribute(Qt::WA_DeleteOnClose);
     }
     instance->show();
@@ -135,6 +153,9 @@ void PreferencesDialog::cmdokClicked()
         Q_EMIT gridFontSizeChosen(*grid);
     if (const auto details = typedFontSize(txtdbfont))
         Q_EMIT detailsFontSizeChosen(*details);
+    m_desktop->HideToTray = chktray->isChecked();
+    m_desktop->Notify = chknotify->isChecked();
+    m_desktop->GroupAlerts = chkgroup->isChecked();
     accept();
 }
 

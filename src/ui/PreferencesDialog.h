@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Target.h"
+#include "settings/DesktopSettings.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -23,14 +24,15 @@ public:
     static constexpr int MinParallel = 1;
     static constexpr int MaxParallel = 256;
 
-    // Loads the fields from the settings and the two current font sizes.
-    PreferencesDialog(
-        GlobalSettings &settings, double gridFontSize, double detailsFontSize, QWidget *parent = nullptr);
+    // Loads the fields from the settings and the two current font sizes; the desktop
+    // choices from desktop, when given (otherwise they are the dialog's own).
+    PreferencesDialog(GlobalSettings &settings, double gridFontSize, double detailsFontSize,
+        QWidget *parent = nullptr, DesktopSettings *desktop = nullptr);
 
     // Shows the one instance: creates and loads it when there is none, otherwise only
     // brings it forward without reloading. The window deletes itself when closed.
     static PreferencesDialog *showPreferences(QPointer<PreferencesDialog> &instance, GlobalSettings &settings,
-        double gridFontSize, double detailsFontSize, QWidget *parent);
+        double gridFontSize, double detailsFontSize, QWidget *parent, DesktopSettings *desktop = nullptr);
 
 Q_SIGNALS:
     // After OK, each only for a box the user typed a usable size into: the window stays open
@@ -49,6 +51,11 @@ private:
     QLineEdit *txtlbfont;
     QLineEdit *txtdbfont;
     QLineEdit *txtparallel;
+    DesktopSettings m_ownDesktop;
+    DesktopSettings *m_desktop;
+    QCheckBox *chktray;
+    QCheckBox *chknotify;
+    QCheckBox *chkgroup;
 };
 
 } // namespace sentrel

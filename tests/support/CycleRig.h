@@ -30,9 +30,14 @@ public:
     void setAbortEnabled(bool enabled) override { abortEnabled = enabled; }
     void setLogCommandsEnabled(bool enabled) override { logCommandsEnabledLog << enabled; }
     void beep() override { ++beeps; }
-    void raiseAlert(const QString &desc) override { alerts << desc; }
+    void raiseAlert(const ProblemAlert &problem) override
+    {
+        alerts << problem.desc;
+        problems << problem;
+    }
 
     QStringList statusCaptions;
+    QList<ProblemAlert> problems;
     QString countCaption;
     QStringList countCaptions;
     QList<WindowIcon> icons;

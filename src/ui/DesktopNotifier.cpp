@@ -1,0 +1,56 @@
+#include "ui/DesktopNotifier.h"
+
+#include "engine/Target.h"
+#include "ui/AlertWindow.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QVariantMap>
+
+namespace sentrel {
+
+QString notificationSummary(const ProblemAlert &problem)
+{
+    return problem.desc
+        + (problem.status == TargetStatus::Down ? QStringLiteral(": DOWN") : QStringLiteral(": WARNING"));
+}
+
+QString notificationBody(const ProblemAlert &problem, const QLocale &locale)
+{
+    // The information line comes from the monitored host; a notification service that
+    // understands markup must show it as text.
+    return problem.info.toHtmlEscaped() + QLatin1Char('\n') + AlertWindow::timeText(problem.raisedAt, locale);
+}
+
+FreedesktopNotifier::FreedesktopNotifier(Fallback fallback)
+    : m_fallback(std::move(fallback))
+{ }
+
+void FreedesktopNotifier::notify(const QString &summary, const QString &body, bool critical)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        if (m_fallback)
+            m_fallback(summary, body, critical);
+        return;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"), QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("Notify"));
+    QVariantMap hints;
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(critical ? 2 : 1));
+    call << QStringLiteral("Sentrel") << 0u << QStringLiteral("sentrel") << summary << body << QStringList()
+         << hints << -1;
+    // Never waited for: the cycle goes on while the service answers.
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), &m_calls);
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, &m_calls, [this, watcher, summary, body, critical] {
+            if (watcher->isError() && m_fallback)
+                m_fallback(summary, body, critical);
+            watcher->deleteLater();
+        });
+}
+
+} // namespace sentrel

@@ -1,0 +1,85 @@
+// The tray icon and the notifications on a real desktop: an X display with a system tray
+// (for example trayer) and a notification service on the session bus (for example dunst).
+// Each test skips itself, with the reason, where its part of the desktop is missing.
+#include "ui/DesktopNotifier.h"
+#include "ui/DesktopTray.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sentrel;
+
+namespace {
+
+// A local X display whose server is there; anything else runs offscreen and skips.
+bool xDisplayReachable()
+{
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^:(\\d+)")).match(qEnvironmentVariable("DISPLAY"));
+    return m.hasMatch() && QFile::exists(QStringLiteral("/tmp/.X11-unix/X") + m.captured(1));
+}
+
+} // namespace
+
+class TstLiveTray : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void trayIconTakesTheMinimisedWindow()
+    {
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            QSKIP("no system tray on this display: run under X with a tray such as trayer");
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("Sentrel.ini"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Window]\nEnable=False\nHideToTray=True\n");
+        f.close();
+        MainWindow::Options o;
+        o.settingsFile = file;
+        o.dataFolder = dir.path();
+        o.splash = false;
+        MainWindow w(o);
+        QVERIFY(w.startup());
+        QVERIFY(w.tray());
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible());
+        w.tray()->showWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.isMinimized());
+        w.action("optsaveonexit")->setChecked(false);
+    }
+
+    void notificationReachesTheService()
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected()
+            || !bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")))
+            QSKIP("no freedesktop notification service on the session bus: start dbus and a daemon such as "
+                  "dunst");
+        int fellBack = 0;
+        FreedesktopNotifier notifier([&fellBack](const QString &, const QString &, bool) { ++fellBack; });
+        notifier.notify(QStringLiteral("Sentrel test: DOWN"), QStringLiteral("All checks failed."), false);
+        QTest::qWait(1000);
+        QCOMPARE(fellBack, 0); // the service answered the call
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (!xDisplayReachable())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    TstLiveTray test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_livetray.moc"
