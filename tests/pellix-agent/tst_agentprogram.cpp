@@ -1,7 +1,12 @@
 #include "AgentProcess.h"
 
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -51,6 +56,53 @@ private Q_SLOTS:
         QCOMPARE(lines[4], QByteArray("ERROR: hang gave no answer within 1 s and was killed\r"));
         QCOMPARE(lines[5], QByteArray("DOWN: ups: On battery\r"));
         QCOMPARE(lines[6], QByteArray());
+    }
+
+    // As systemd (Accept=yes) and inetd start it: the connection is stdin and stdout.
+    void reportOnAnInheritedConnection()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto closeAll = qScopeGuard([&] {
+            ::close(listener);
+            ::close(client);
+        });
+        sockaddr_in at {};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof at;
+        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+        QCOMPARE(::listen(listener, 1), 0);
+        QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr *>(&at), &len), 0);
+        QCOMPARE(::connect(client, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        QVERIFY(connection >= 0);
+        // A client that talks first still gets the whole report.
+        const QByteArray junk(50000, 'j');
+        QCOMPARE(::send(client, junk.constData(), size_t(junk.size()), 0), ssize_t(junk.size()));
+
+        QTemporaryDir dir;
+        const QString config = dir.filePath(QStringLiteral("agent.ini"));
+        QVERIFY(writeTextFile(config, "[disk]\nmounts =\n[command c]\ncommand = /bin/echo fine\n"));
+        QProcess agent;
+        agent.setChildProcessModifier([connection] {
+            ::dup2(connection, STDIN_FILENO);
+            ::dup2(connection, STDOUT_FILENO);
+        });
+        QElapsedTimer clock;
+        clock.start();
+        agent.start(QStringLiteral(PELLIX_AGENT_BINARY), {QStringLiteral("--config"), config});
+        QVERIFY(agent.waitForStarted(10000));
+        ::close(connection);
+        QByteArray report;
+        char buf[4096];
+        for (ssize_t n; (n = ::recv(client, buf, sizeof buf, 0)) > 0;)
+            report.append(buf, n);
+        QVERIFY2(report.endsWith("\r\nOK: c: fine\r\n"), report.constData());
+        ::shutdown(client, SHUT_WR);
+        QVERIFY(agent.waitForFinished(10000));
+        QCOMPARE(agent.exitCode(), 0);
+        QVERIFY(clock.elapsed() < 5000);
     }
 
     void refusesBadInvocations_data()
