@@ -1,0 +1,119 @@
+#include "AgentProcess.h"
+#include "CycleRig.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace sentrel;
+using namespace sentrel::test;
+
+namespace {
+
+// A disk that is always at least a warning (only a full one is DOWN) and a failing RAID.
+const QByteArray DownConfig =
+    "[load]\nenabled = no\n[memory]\nenabled = no\n"
+    "[disk]\nmounts = /\nwarning = 0\ndown = 100\n"
+    "[command raid]\ncommand = /bin/sh -c \"echo 'RAID degraded: 1 of 2 disks'; exit 2\"\n";
+const QByteArray OkConfig = "[load]\nenabled = no\n[memory]\nenabled = no\n[disk]\nmounts =\n"
+                            "[command web]\ncommand = /bin/echo site answers\n";
+const QByteArray ErrorConfig =
+    "[load]\nenabled = no\n[memory]\nenabled = no\n[disk]\nmounts = /no/such/mount\n";
+
+QStringList logLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class TstAgentEndToEnd : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void sentrelShowsTheAgentsReport()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QVERIFY(writeTextFile(home.filePath(QStringLiteral("down.ini")), DownConfig));
+        QVERIFY(writeTextFile(home.filePath(QStringLiteral("ok.ini")), OkConfig));
+        QVERIFY(writeTextFile(home.filePath(QStringLiteral("error.ini")), ErrorConfig));
+        auto down = startListeningAgent(home.filePath(QStringLiteral("down.ini")));
+        auto ok = startListeningAgent(home.filePath(QStringLiteral("ok.ini")));
+        auto error = startListeningAgent(home.filePath(QStringLiteral("error.ini")));
+        QVERIFY(down && ok && error);
+
+        const QString config = home.filePath(QStringLiteral("config"));
+        const QString data = home.filePath(QStringLiteral("data"));
+        const QString log = home.filePath(QStringLiteral("monitor.log"));
+        QVERIFY(QDir().mkpath(config + QStringLiteral("/Sentrel")));
+        QString targets;
+        int i = 0;
+        for (const auto *agent : {down.get(), ok.get(), error.get()}) {
+            targets += QStringLiteral(
+                "Hostname %1=%2\nDesc %1=Agent%1\nPXPort %1=%3\nUsePX %1=True\nUseM %1=False\n")
+                           .arg(i++)
+                           .arg(agent->address)
+                           .arg(agent->port);
+        }
+        QVERIFY(writeTextFile(config + QStringLiteral("/Sentrel/Sentrel.ini"),
+            (QStringLiteral("[Targets]\nMaxHostNo=2\n") + targets
+                + QStringLiteral("[Window]\nEnable=True\nDelay=\" 5\"\n"
+                                 "[Logging]\nEnable=True\nLogMode=0\nLogSep=\",\"\nFilename=%1\n"
+                                 "[PopUp]\nError=False\nWarn=False\n")
+                      .arg(log))
+                .toUtf8()));
+
+        QProcess sentrel;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        sentrel.setProcessEnvironment(env);
+        sentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sentrel.start(QStringLiteral(SENTREL_BINARY), {});
+        QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(log).size(), 3, 60000);
+        QStringList rest;
+        for (const QString &line : logLines(log))
+            rest << line.section(QLatin1Char(','), 2); // past the date and the time
+        QCOMPARE(rest,
+            (QStringList {QStringLiteral("Agent0, 3,raid: RAID degraded: 1 of 2 disks (+1 more)"),
+                QStringLiteral("Agent1, 1,1 check OK"),
+                QStringLiteral("Agent2, 2,Disk /no/such/mount unreadable: No such file or directory")}));
+        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
+        QVERIFY(sentrel.waitForFinished(20000));
+        QCOMPARE(sentrel.exitCode(), 0);
+
+        // The details box shows the Target's Output: Sentrel's own check cycle, run here so
+        // that the text can be read.
+        QTest::qWait(1100); // past the agent's one-second cache
+        CycleRig rig;
+        const int16_t t = rig.add(QStringLiteral("Agent"), down->address);
+        rig.table[t].UsePX = true;
+        rig.table[t].PXPort = static_cast<int16_t>(down->port);
+        rig.grid.load_display();
+        QVERIFY(rig.runCycle());
+        QCOMPARE(
+            rig.rowText(t), QStringLiteral("Agent|* DOWN *|raid: RAID degraded: 1 of 2 disks (+1 more)"));
+        const QStringList details = rig.table[t].Output.split(QStringLiteral("\r\n"));
+        // The report's own last line end, then the one the check cycle adds.
+        QCOMPARE(details.size(), 4);
+        QVERIFY2(details[0].startsWith(QStringLiteral("WARNING: Disk / "))
+                && details[0].endsWith(QStringLiteral("% full")),
+            qPrintable(details[0]));
+        QCOMPARE(details[1], QStringLiteral("DOWN: raid: RAID degraded: 1 of 2 disks"));
+        QCOMPARE(details[2] + details[3], QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstAgentEndToEnd)
+#include "tst_agentendtoend.moc"

@@ -1,0 +1,263 @@
+#include "Report.h"
+#include "SystemReadings.h"
+
+#include <QTest>
+
+using namespace pellix;
+
+Q_DECLARE_METATYPE(pellix::Readings)
+Q_DECLARE_METATYPE(pellix::CommandReading)
+
+namespace {
+
+DiskReading disk(const char *mount, int usedPercentWanted)
+{
+    DiskReading d;
+    d.mount = QString::fromLatin1(mount);
+    d.usedBytes = uint64_t(usedPercentWanted) * 1000;
+    d.availableBytes = uint64_t(100 - usedPercentWanted) * 1000;
+    return d;
+}
+
+CommandReading exited(const char *name, int code, const QByteArray &output)
+{
+    CommandReading c;
+    c.name = QString::fromLatin1(name);
+    c.exitCode = code;
+    c.output = output;
+    return c;
+}
+
+// Load 0.5 per CPU on 4 CPUs, / at 40%, memory half free: everything OK by default.
+Readings healthy()
+{
+    Readings r;
+    r.load = LoadReading {1.0, 2.0, 3.0, 4, {}};
+    r.disks = {disk("/", 40)};
+    r.memory = MemoryReading {1000 * 1024, 500 * 1024, {}};
+    return r;
+}
+
+} // namespace
+
+class TstAgentReport : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void healthyHostReportsEveryCheck()
+    {
+        QCOMPARE(formatReport(evaluate(AgentConfig {}, healthy())),
+            QByteArray("OK\r\nAll 3 checks OK\r\n"
+                       "OK: Load 2.00 on 4 CPUs (1, 5, 15 min: 1.00 2.00 3.00)\r\n"
+                       "OK: Disk / 40% full\r\n"
+                       "OK: Memory 50% available (500 of 1000 MiB)\r\n"));
+    }
+
+    void worstCheckDecides_data()
+    {
+        QTest::addColumn<Readings>("readings");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<QString>("summary");
+
+        Readings r = healthy();
+        r.disks.push_back(disk("/var", 91));
+        QTest::newRow("disk at warning")
+            << r << QByteArray("WARNING") << QStringLiteral("Disk /var 91% full");
+        r.disks.push_back(disk("/srv", 95));
+        QTest::newRow("down beats warning, others counted")
+            << r << QByteArray("DOWN") << QStringLiteral("Disk /srv 95% full (+1 more)");
+
+        r = healthy();
+        r.load->five = 8.0; // 2.0 per CPU: the warning threshold itself
+        QTest::newRow("load at warning")
+            << r << QByteArray("WARNING")
+            << QStringLiteral("Load 8.00 on 4 CPUs (1, 5, 15 min: 1.00 8.00 3.00)");
+        r.load->five = 16.0;
+        QTest::newRow("load at down")
+            << r << QByteArray("DOWN")
+            << QStringLiteral("Load 16.00 on 4 CPUs (1, 5, 15 min: 1.00 16.00 3.00)");
+
+        r = healthy();
+        r.memory->availableKiB = 100 * 1024; // 10%: not below the warning threshold
+        QTest::newRow("memory at 10%") << r << QByteArray("OK") << QStringLiteral("All 3 checks OK");
+        r.memory->availableKiB = 99 * 1024;
+        QTest::newRow("memory below 10%")
+            << r << QByteArray("WARNING") << QStringLiteral("Memory 9% available (99 of 1000 MiB)");
+        r.memory->availableKiB = 10 * 1024;
+        QTest::newRow("memory below 5%")
+            << r << QByteArray("DOWN") << QStringLiteral("Memory 1% available (10 of 1000 MiB)");
+
+        r = healthy();
+        r.disks.push_back(DiskReading {QStringLiteral("/data"), 0, 0, QStringLiteral("Permission denied")});
+        r.commands.push_back(exited("raid", 1, "RAID degraded\nmore"));
+        QTest::newRow("error outranks warning but says WARNING")
+            << r << QByteArray("WARNING")
+            << QStringLiteral("Disk /data unreadable: Permission denied (+1 more)");
+        r.commands.push_back(exited("ups", 2, "On battery"));
+        QTest::newRow("down outranks error")
+            << r << QByteArray("DOWN") << QStringLiteral("ups: On battery (+2 more)");
+
+        r = healthy();
+        r.memory->error = QStringLiteral("no MemAvailable");
+        QTest::newRow("unreadable memory")
+            << r << QByteArray("WARNING") << QStringLiteral("Memory unreadable: no MemAvailable");
+
+        QTest::newRow("nothing configured")
+            << Readings {} << QByteArray("OK") << QStringLiteral("No checks configured");
+        Readings one;
+        one.commands.push_back(exited("ntp", 0, "offset 0.01 s"));
+        QTest::newRow("one check") << one << QByteArray("OK") << QStringLiteral("1 check OK");
+    }
+    void worstCheckDecides()
+    {
+        QFETCH(Readings, readings);
+        QFETCH(QByteArray, status);
+        QFETCH(QString, summary);
+        const QByteArray text = formatReport(evaluate(AgentConfig {}, readings));
+        const QList<QByteArray> lines = text.split('\n');
+        QCOMPARE(lines.value(0), status + '\r');
+        QCOMPARE(QString::fromUtf8(lines.value(1)), summary + QLatin1Char('\r'));
+        // One detail line per check, each CR LF ended, after the two head lines.
+        int checks = (readings.load ? 1 : 0) + int(readings.disks.size()) + (readings.memory ? 1 : 0)
+            + int(readings.commands.size());
+        QCOMPARE(lines.size(), 2 + checks + 1);
+        QVERIFY(text.endsWith("\r\n"));
+        QCOMPARE(text.count("\r\n"), 2 + checks);
+    }
+
+    void commandOutcomes_data()
+    {
+        QTest::addColumn<CommandReading>("reading");
+        QTest::addColumn<QString>("detail");
+        using O = CommandReading::Outcome;
+
+        QTest::newRow("0 is OK, first line only")
+            << exited("ntp", 0, "NTP OK: offset 0.002 | offset=0.002s\nsecond")
+            << QStringLiteral("OK: ntp: NTP OK: offset 0.002");
+        QTest::newRow("1 is WARNING")
+            << exited("raid", 1, "degraded") << QStringLiteral("WARNING: raid: degraded");
+        QTest::newRow("2 is DOWN, CR line end")
+            << exited("ups", 2, "on battery\r\nx") << QStringLiteral("DOWN: ups: on battery");
+        QTest::newRow("3 is an error") << exited("x", 3,
+            "UNKNOWN - bad args") << QStringLiteral("ERROR: x failed with exit code 3: UNKNOWN - bad args");
+        QTest::newRow("no output") << exited("quiet", 0, {}) << QStringLiteral("OK: quiet: no output");
+        QTest::newRow("blank first line")
+            << exited("quiet", 1, "\nlater") << QStringLiteral("WARNING: quiet: no output");
+        CommandReading r = exited("err", 2, {});
+        r.errorOutput = "only on stderr\n";
+        QTest::newRow("stderr when stdout is empty") << r << QStringLiteral("DOWN: err: only on stderr");
+        QTest::newRow("error without output")
+            << exited("x", 127, {}) << QStringLiteral("ERROR: x failed with exit code 127");
+        QTest::newRow("control characters become blanks") << exited("c", 0,
+            QByteArray("a\x04"
+                       "b\tc\0d",
+                7)) << QStringLiteral("OK: c: a b c d");
+        QTest::newRow("a status word cannot be smuggled in")
+            << exited("s", 0, "\r\nDOWN") << QStringLiteral("OK: s: no output");
+        QTest::newRow("long lines are cut")
+            << exited("l", 0, QByteArray(500, 'x'))
+            << QStringLiteral("OK: l: ") + QString(197 - 3, QLatin1Char('x')) + QStringLiteral("...");
+        r = {};
+        r.name = QStringLiteral("hang");
+        r.outcome = O::TimedOut;
+        r.timeoutSeconds = 7;
+        r.output = "partial";
+        QTest::newRow("timed out") << r
+                                   << QStringLiteral("ERROR: hang gave no answer within 7 s and was killed");
+        r.outcome = O::Crashed;
+        QTest::newRow("crashed") << r << QStringLiteral("ERROR: hang crashed");
+        r.outcome = O::FailedToStart;
+        r.error = QStringLiteral("execvp: No such file or directory");
+        QTest::newRow("missing program")
+            << r << QStringLiteral("ERROR: hang did not start: execvp: No such file or directory");
+    }
+    void commandOutcomes()
+    {
+        QFETCH(CommandReading, reading);
+        QFETCH(QString, detail);
+        Readings r;
+        r.commands.push_back(reading);
+        const QList<QByteArray> lines = formatReport(evaluate(AgentConfig {}, r)).split('\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(QString::fromUtf8(lines[2]), detail + QLatin1Char('\r'));
+    }
+
+    void thresholdsComeFromTheConfiguration()
+    {
+        AgentConfig c;
+        c.diskWarning = 30;
+        c.diskDown = 50;
+        c.loadWarning = 0.25;
+        c.memoryWarning = 60;
+        c.memoryDown = 55;
+        const Report report = evaluate(c, healthy());
+        QCOMPARE(report.status, Level::Down);
+        QCOMPARE(report.checks.size(), size_t(3));
+        QCOMPARE(report.checks[0].level, Level::Warning);
+        QCOMPARE(report.checks[1].level, Level::Warning);
+        QCOMPARE(report.checks[2].level, Level::Down);
+    }
+
+    void usedPercentRoundsUpAsDf_data()
+    {
+        QTest::addColumn<quint64>("used");
+        QTest::addColumn<quint64>("available");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("empty file system") << quint64(0) << quint64(0) << 0;
+        QTest::newRow("exact") << quint64(91) << quint64(9) << 91;
+        QTest::newRow("a little over rounds up") << quint64(9001) << quint64(999) << 91;
+        QTest::newRow("full") << quint64(5) << quint64(0) << 100;
+        QTest::newRow("huge values do not overflow") << quint64(1) << (quint64(1) << 56) << 1;
+    }
+    void usedPercentRoundsUpAsDf()
+    {
+        QFETCH(quint64, used);
+        QFETCH(quint64, available);
+        QFETCH(int, percent);
+        QCOMPARE(usedPercent(used, available), percent);
+    }
+
+    void memInfo_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<quint64>("total");
+        QTest::addColumn<quint64>("available");
+        QTest::addColumn<bool>("error");
+        QTest::newRow("kernel layout") << QByteArray("MemTotal:       24683900 kB\nMemFree:         1000 kB\n"
+                                                     "MemAvailable:   22638212 kB\nBuffers: 1 kB\n")
+                                       << quint64(24683900) << quint64(22638212) << false;
+        QTest::newRow("old kernel without MemAvailable")
+            << QByteArray("MemTotal: 100 kB\nMemFree: 50 kB\n") << quint64(100) << quint64(0) << true;
+        QTest::newRow("garbage") << QByteArray("MemTotal: lots\nMemAvailable: 5 kB\n") << quint64(0)
+                                 << quint64(5) << true;
+    }
+    void memInfo()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(quint64, total);
+        QFETCH(quint64, available);
+        QFETCH(bool, error);
+        const MemoryReading r = parseMemInfo(text);
+        QCOMPARE(r.totalKiB, total);
+        QCOMPARE(r.availableKiB, available);
+        QCOMPARE(!r.error.isEmpty(), error);
+    }
+
+    void readsThisMachine()
+    {
+        const DiskReading root = readDisk(QStringLiteral("/"));
+        QVERIFY2(root.error.isEmpty(), qPrintable(root.error));
+        QVERIFY(root.usedBytes + root.availableBytes > 0);
+        const DiskReading missing = readDisk(QStringLiteral("/no/such/mount/point"));
+        QCOMPARE(missing.error, QStringLiteral("No such file or directory"));
+        const MemoryReading memory = readMemory();
+        QVERIFY2(memory.error.isEmpty(), qPrintable(memory.error));
+        QVERIFY(memory.availableKiB <= memory.totalKiB);
+        const LoadReading load = readLoad();
+        QVERIFY(load.error.isEmpty());
+        QVERIFY(load.cpus >= 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstAgentReport)
+#include "tst_agentreport.moc"

@@ -1,0 +1,155 @@
+#include "Gatherer.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <optional>
+
+using namespace pellix;
+
+Q_DECLARE_METATYPE(pellix::CommandReading::Outcome)
+Q_DECLARE_METATYPE(pellix::CommandSpec)
+
+namespace {
+
+CommandSpec shell(const char *name, const QString &script, int timeoutSeconds = 5)
+{
+    return {
+        QString::fromLatin1(name), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, timeoutSeconds};
+}
+
+// The readings, or nothing when they came from inside run() instead of from the event loop,
+// or never.
+std::optional<std::vector<CommandReading>> runAll(const std::vector<CommandSpec> &specs)
+{
+    CommandRunner runner;
+    std::vector<CommandReading> readings;
+    bool done = false;
+    runner.run(specs, [&](std::vector<CommandReading> r) {
+        readings = std::move(r);
+        done = true;
+    });
+    if (done)
+        return std::nullopt;
+    QElapsedTimer clock;
+    clock.start();
+    while (!done && clock.elapsed() < 30000)
+        QTest::qWait(10);
+    return done ? std::optional(readings) : std::nullopt;
+}
+
+} // namespace
+
+class TstCommandRunner : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void outcomes_data()
+    {
+        using O = CommandReading::Outcome;
+        QTest::addColumn<CommandSpec>("spec");
+        QTest::addColumn<O>("outcome");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("output");
+
+        QTest::newRow("ok") << shell("a", QStringLiteral("echo fine; echo more")) << O::Exited << 0
+                            << QByteArray("fine\nmore\n");
+        QTest::newRow("warning") << shell("a", QStringLiteral("echo degraded; exit 1")) << O::Exited << 1
+                                 << QByteArray("degraded\n");
+        QTest::newRow("prints nothing")
+            << shell("a", QStringLiteral("exit 2")) << O::Exited << 2 << QByteArray();
+        QTest::newRow("crashes") << shell("a", QStringLiteral("echo half; kill -SEGV $$")) << O::Crashed << -1
+                                 << QByteArray("half\n");
+        QTest::newRow("missing program")
+            << CommandSpec {QStringLiteral("a"), QStringLiteral("/no/such/program"), {}, 5}
+            << O::FailedToStart << -1 << QByteArray();
+        // Arguments reach the program as they are: nothing here is a shell's business.
+        QTest::newRow("no shell in between") << CommandSpec {QStringLiteral("a"), QStringLiteral("/bin/echo"),
+            {QStringLiteral("$HOME;"), QStringLiteral("a b")}, 5}
+                                             << O::Exited << 0 << QByteArray("$HOME; a b\n");
+        QTest::newRow("stdin is empty")
+            << shell("a", QStringLiteral("cat; echo end")) << O::Exited << 0 << QByteArray("end\n");
+        QTest::newRow("output is capped")
+            << shell("a", QStringLiteral("head -c 100000 /dev/zero | tr '\\0' x")) << O::Exited << 0
+            << QByteArray(4096, 'x');
+    }
+    void outcomes()
+    {
+        QFETCH(CommandSpec, spec);
+        QFETCH(CommandReading::Outcome, outcome);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, output);
+        const auto run = runAll({spec});
+        QVERIFY(run);
+        const auto &r = *run;
+        QCOMPARE(r.size(), size_t(1));
+        QCOMPARE(r[0].outcome, outcome);
+        if (exitCode >= 0)
+            QCOMPARE(r[0].exitCode, exitCode);
+        QCOMPARE(r[0].output, output);
+        if (outcome == CommandReading::Outcome::FailedToStart)
+            QVERIFY2(r[0].error.contains(QStringLiteral("No such file")), qPrintable(r[0].error));
+    }
+
+    void hangingCommandIsKilledWithWhatItStarted()
+    {
+        QTemporaryDir dir;
+        const QString pidFile = dir.filePath(QStringLiteral("child"));
+        // The background sleep keeps stdout open and would outlive a kill of the shell alone.
+        const CommandSpec hang =
+            shell("hang", QStringLiteral("sleep 60 & echo $! > %1; echo started; wait").arg(pidFile), 1);
+        QElapsedTimer clock;
+        clock.start();
+        const auto run = runAll({hang, shell("quick", QStringLiteral("echo hi"))});
+        QVERIFY(run);
+        QVERIFY(clock.elapsed() < 10000);
+        const auto &r = *run;
+        QCOMPARE(r.size(), size_t(2));
+        QCOMPARE(r[0].name, QStringLiteral("hang"));
+        QCOMPARE(r[0].outcome, CommandReading::Outcome::TimedOut);
+        QCOMPARE(r[0].timeoutSeconds, 1);
+        QCOMPARE(r[0].output, QByteArray("started\n"));
+        QCOMPARE(r[1].outcome, CommandReading::Outcome::Exited);
+        QCOMPARE(r[1].output, QByteArray("hi\n"));
+
+        QFile f(pidFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const pid_t child = pid_t(f.readAll().trimmed().toInt());
+        QVERIFY(child > 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            ::kill(child, 0) != 0, "the command's own child survived its time limit", 5000);
+    }
+
+    void noCommandsStillAnswers()
+    {
+        const auto run = runAll({});
+        QVERIFY(run);
+        QVERIFY(run->empty());
+    }
+
+    void reportSourceRunsEachTime()
+    {
+        AgentConfig config;
+        config.commands = {shell("c", QStringLiteral("echo from command; exit 1"))};
+        SystemReportSource source(config);
+        QSignalSpy ready(&source, &ReportSource::reportReady);
+        source.requestReport();
+        source.requestReport(); // joins the running one
+        QVERIFY(ready.wait(10000));
+        QTest::qWait(200);
+        QCOMPARE(ready.size(), 1);
+        const QByteArray report = ready.at(0).at(0).toByteArray();
+        QVERIFY2(report.startsWith("WARNING\r\n") || report.startsWith("DOWN\r\n"), report.constData());
+        QVERIFY2(report.contains("\r\nWARNING: c: from command\r\n"), report.constData());
+        QVERIFY2(report.contains("\r\nOK: Disk / ") || report.contains(": Disk / "), report.constData());
+        source.requestReport();
+        QVERIFY(ready.wait(10000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstCommandRunner)
+#include "tst_commandrunner.moc"
