@@ -71,7 +71,9 @@ std::unique_ptr<MetricsExporter> MetricsExporter::start(const QString &address, 
         exporter->m_exposer =
             std::make_unique<prometheus::Exposer>(std::vector<std::string> {"listening_ports", listening,
                 "num_threads", WorkerThreads, "request_timeout_ms", RequestTimeoutMs});
-        exporter->m_exposer->RegisterCollectable(exporter->m_snapshot);
+        // A pattern, not a plain path: the server hands a plain path everything below it as well
+        // ("/metrics/x"), and only /metrics itself is to answer.
+        exporter->m_exposer->RegisterCollectable(exporter->m_snapshot, "/metrics$");
         const std::vector<int> ports = exporter->m_exposer->GetListeningPorts();
         if (ports.empty() || ports.front() <= 0 || ports.front() > 65535) {
             error = QStringLiteral("no port to listen on at ") + QString::fromStdString(listening);
