@@ -83,12 +83,12 @@ QString GetIcmpStatusText(uint32_t status)
 
 PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
 {
+    target.LastRtt = -1;
     if (!outcome.opened)
         return {0, QStringLiteral("Unable to create ICMP File Handle")};
 
     PingResult result;
     const EchoReply &reply = outcome.reply;
-    target.LastRtt = -1;
     if (!reply.answered) {
         result = {3, QStringLiteral("No response from host to ICMP PING")};
     } else if (reply.status != IcmpStatus::Success) {
