@@ -19,7 +19,8 @@ constexpr int16_t Down = 3;
 } // namespace TargetStatus
 
 // One monitored system: its definition (stored and exported) and its run-time state.
-// A fresh record has every number 0, every Boolean false and every text empty.
+// A fresh record has every number 0 (LastRtt -1: no echo yet), every Boolean false and every
+// text empty.
 struct Target
 {
     QDateTime LastCheck;
@@ -45,6 +46,8 @@ struct Target
     int32_t LoadLevel = 0;
     int16_t RTT = 0;
     double SmoothedRtt = 0.0;
+    // Milliseconds of the last echo that was answered in time; -1 when the last echo was not.
+    int LastRtt = -1;
 
     bool isFree() const { return Status == TargetStatus::Free; }
 };

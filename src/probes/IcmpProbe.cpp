@@ -83,6 +83,7 @@ QString GetIcmpStatusText(uint32_t status)
 
 PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
 {
+    target.LastRtt = -1;
     if (!outcome.opened)
         return {0, QStringLiteral("Unable to create ICMP File Handle")};
 
@@ -97,6 +98,7 @@ PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
                 + QStringLiteral(")")};
     } else {
         const int16_t t = LongToInteger(reply.rttMs);
+        target.LastRtt = t;
         result.code = 1;
         result.msg = QStringLiteral("Reply from ") + FormatDottedAddress(reply.address)
             + QStringLiteral(": TTL = ") + QString::number(reply.ttl) + QStringLiteral(" Delay = ")
@@ -628,6 +630,7 @@ std::unique_ptr<IcmpEchoService::Echo> pingcheck(IcmpEchoService &service, uint3
     if (table.isValidIndex(idx)) {
         snapshot.RTT = table[idx].RTT;
         snapshot.SmoothedRtt = table[idx].SmoothedRtt;
+        snapshot.LastRtt = table[idx].LastRtt;
     }
     const quint64 generation = table.generation();
     return service.sendEcho(ipaddr, static_cast<int>(timeOut) * 1000,

@@ -38,7 +38,7 @@ struct PingResult
 };
 
 // Judges one echo outcome for `target`: the message, the result code, and the
-// update of the target's SmoothedRtt (a decay below 1 counts as 1).
+// update of the target's SmoothedRtt (a decay below 1 counts as 1) and LastRtt.
 PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay);
 
 // Sends ICMP echo requests through one ICMP socket shared by all echoes in

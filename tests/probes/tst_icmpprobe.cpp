@@ -315,10 +315,14 @@ private Q_SLOTS:
         Target target;
         target.RTT = int16_t(rttLimit);
         target.SmoothedRtt = smoothedBefore;
+        target.LastRtt = 77;
         const PingResult result = sentrel::judgeEcho(outcome, target, int16_t(decay));
         QTEST(result.msg, "msg");
         QTEST(int(result.code), "code");
         QTEST(target.SmoothedRtt, "smoothedAfter");
+        // Only an answered echo leaves a round-trip time; anything else clears the last one.
+        const bool measured = outcome.opened && outcome.reply.answered && outcome.reply.status == 0;
+        QCOMPARE(target.LastRtt, measured ? int(LongToInteger(outcome.reply.rttMs)) : -1);
         QCOMPARE(target.RTT, int16_t(rttLimit));
     }
 

@@ -1,0 +1,304 @@
+#include "app/Headless.h"
+
+#include "app/Termination.h"
+#include "engine/Monitor.h"
+#include "engine/MonitorView.h"
+#include "engine/StatusGrid.h"
+#include "engine/UserPrompts.h"
+#include "logging/LogFiles.h"
+#include "logging/LogWriter.h"
+#include "metrics/EngineMetrics.h"
+#include "metrics/MetricsConfig.h"
+#include "metrics/MetricsExporter.h"
+#include "probes/HostResolver.h"
+#include "probes/IcmpProbe.h"
+#include "probes/NetWareProbe.h"
+#include "probes/WinSock.h"
+#include "settings/ExportFile.h"
+#include "settings/Registry.h"
+#include "settings/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <optional>
+
+namespace sentrel {
+
+namespace {
+
+void printTo(std::FILE *stream, const QString &text)
+{
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+void complain(const QString &text)
+{
+    printTo(stderr, QStringLiteral("sentrel: ") + text + u'\n');
+}
+
+// Without a window there is nothing to show, sound or raise.
+class QuietView : public MonitorView
+{
+public:
+    void setStatusCaption(const QString &) override { }
+    void setCountCaption(const QString &) override { }
+    void setWindowIconImage(WindowIcon) override { }
+    void setAbortEnabled(bool) override { }
+    void setLogCommandsEnabled(bool) override { }
+    void beep() override { }
+    void raiseAlert(const QString &) override { }
+};
+
+// The messages a window would show in a box go to stderr; there is nobody to ask.
+class StderrPrompts : public UserPrompts
+{
+public:
+    Answer message(const QString &text, const QString &, Buttons, Icon) override
+    {
+        complain(QString(text).replace(u'\r', u' ').replace(u'\n', u' '));
+        return Answer::Ok;
+    }
+    QString chooseFile(bool, const QString &, const QString &, const QString &, const QString &) override
+    {
+        return {};
+    }
+};
+
+// Why the store cannot be read, if it cannot. A missing per-user store is a first start and
+// reads as empty, like the window's; a missing file that was named explicitly is an error.
+std::optional<QString> storeProblem(const QString &path, bool named)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return named ? std::optional(QStringLiteral("cannot read settings file ") + path
+                   + QStringLiteral(": No such file or directory"))
+                     : std::nullopt;
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read settings file ") + path + QStringLiteral(": ")
+            + (info.isDir() ? QStringLiteral("Is a directory") : file.errorString());
+    return std::nullopt;
+}
+
+// Everything a check cycle needs, wired as the window wires it, minus the window.
+struct Engine
+{
+    TargetTable table;
+    GlobalSettings settings;
+    WindowState window;
+    TargetGrid grid {table};
+    QuietView view;
+    HostResolver resolver;
+    IcmpEchoService icmp;
+    UnavailableNetWareClient netware;
+    std::unique_ptr<Monitor> monitor;
+
+    void build()
+    {
+        ProbeKit kit;
+        kit.resolver = &resolver;
+        kit.icmp = &icmp;
+        kit.netware = &netware;
+        monitor = std::make_unique<Monitor>(table, settings, grid, view, kit);
+        // Rows must exist for the cycle to paint, as in the window.
+        grid.load_display();
+    }
+    ~Engine() { monitor.reset(); }
+};
+
+// Exit codes by how bad they are: DOWN, then WARNING, then Unknown, then OK.
+int severity(int exitCode)
+{
+    switch (exitCode) {
+    case CheckExit::Down:
+        return 3;
+    case CheckExit::Warning:
+        return 2;
+    case CheckExit::Unknown:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+int exitCodeOf(int16_t status)
+{
+    switch (status) {
+    case TargetStatus::Ok:
+        return CheckExit::Ok;
+    case TargetStatus::Warning:
+        return CheckExit::Warning;
+    case TargetStatus::Down:
+        return CheckExit::Down;
+    default:
+        return CheckExit::Unknown;
+    }
+}
+
+QString statusName(int16_t status)
+{
+    switch (status) {
+    case TargetStatus::Ok:
+        return QStringLiteral("OK");
+    case TargetStatus::Warning:
+        return QStringLiteral("WARNING");
+    case TargetStatus::Down:
+        return QStringLiteral("DOWN");
+    default:
+        return QStringLiteral("UNKNOWN");
+    }
+}
+
+// One field of a tab-separated line: no tab or line break of its own.
+QString field(QString text)
+{
+    for (QChar &c : text) {
+        if (c == u'\t' || c == u'\r' || c == u'\n')
+            c = u' ';
+    }
+    return text;
+}
+
+QString checkLine(const Target &t, int position, bool json)
+{
+    if (!json)
+        return field(t.Desc) + u'\t' + statusName(t.Status) + u'\t' + field(t.Info) + u'\n';
+    QJsonObject o;
+    o.insert(QStringLiteral("index"), position);
+    o.insert(QStringLiteral("host"), t.Hostname);
+    o.insert(QStringLiteral("description"), t.Desc);
+    o.insert(QStringLiteral("status"), statusName(t.Status));
+    o.insert(QStringLiteral("code"), exitCodeOf(t.Status));
+    o.insert(QStringLiteral("info"), t.Info);
+    o.insert(QStringLiteral("output"), t.Output);
+    o.insert(QStringLiteral("lastCheck"),
+        t.LastCheck.toOffsetFromUtc(t.LastCheck.offsetFromUtc()).toString(Qt::ISODate));
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n';
+}
+
+} // namespace
+
+int runCheck(const HeadlessOptions &options)
+{
+    StartWinsock();
+    const bool named = !options.storeFile.isEmpty();
+    auto store =
+        named ? std::make_unique<SettingsStore>(options.storeFile) : std::make_unique<SettingsStore>();
+    if (const auto problem = storeProblem(store->fileName(), named)) {
+        complain(*problem);
+        return CheckExit::Unknown;
+    }
+    Engine engine;
+    // The log file is never written here, so no default (and no data folder) is made for it.
+    read_registry(*store, engine.table, engine.settings, engine.window, QString());
+    QString source = store->fileName();
+    if (!options.importFile.isEmpty()) {
+        source = options.importFile;
+        QFile file(options.importFile);
+        if (QFileInfo(options.importFile).isDir() || !file.open(QIODevice::ReadOnly)) {
+            complain(QStringLiteral("cannot read export file ") + options.importFile + QStringLiteral(": ")
+                + (QFileInfo(options.importFile).isDir() ? QStringLiteral("Is a directory")
+                                                         : file.errorString()));
+            return CheckExit::Unknown;
+        }
+        ExportParseResult parsed = parseExport(file.readAll());
+        if (!parsed.ok) {
+            complain(options.importFile + QStringLiteral(" is not a usable export file: ") + parsed.error);
+            return CheckExit::Unknown;
+        }
+        engine.table.assign(std::move(parsed.targets));
+    }
+    if (engine.table.usedCount() == 0) {
+        // An empty list is far more often the wrong store (another user, another HOME under
+        // cron) than a deliberate one, so it is not reported as OK.
+        complain(QStringLiteral("no Targets to check in ") + source);
+        return CheckExit::Unknown;
+    }
+
+    engine.build();
+    engine.monitor->setMonitoringEnabled(false); // one cycle, then no timer
+    engine.monitor->setLoggingEnabled(false);
+    QObject::connect(engine.monitor.get(), &Monitor::cycleFinished, QCoreApplication::instance(),
+        &QCoreApplication::quit, Qt::QueuedConnection);
+    engine.monitor->do_check();
+    QCoreApplication::exec();
+
+    int worst = CheckExit::Ok;
+    int position = 0;
+    QString out;
+    for (const Target &t : engine.table) {
+        if (t.isFree())
+            continue;
+        out += checkLine(t, position++, options.json);
+        const int code = exitCodeOf(t.Status);
+        if (severity(code) > severity(worst))
+            worst = code;
+    }
+    printTo(stdout, out);
+    return worst;
+}
+
+int runServe(const HeadlessOptions &options)
+{
+    StartWinsock();
+    const bool named = !options.storeFile.isEmpty();
+    auto store =
+        named ? std::make_unique<SettingsStore>(options.storeFile) : std::make_unique<SettingsStore>();
+    if (const auto problem = storeProblem(store->fileName(), named)) {
+        complain(*problem);
+        return 1;
+    }
+    Engine engine;
+    engine.settings.Filename = defaultLogFile();
+    read_registry(*store, engine.table, engine.settings, engine.window, defaultLogFile());
+    const MetricsConfig metricsConfig = readMetricsConfig(*store);
+    store.reset();
+
+    std::unique_ptr<MetricsExporter> exporter;
+    if (options.metrics) {
+        QString error;
+        exporter = MetricsExporter::start(metricsConfig.address, metricsConfig.port, error);
+        if (!exporter) {
+            complain(QStringLiteral("cannot serve metrics: ") + error);
+            return 1;
+        }
+        complain(QStringLiteral("serving metrics at ") + exporter->url());
+    }
+
+    engine.build();
+    StderrPrompts prompts;
+    Monitor &monitor = *engine.monitor;
+    monitor.setLogWriter([&engine, &monitor, &prompts] {
+        logentry(
+            engine.table, engine.settings, monitor.loggingEnabled(), prompts, QDateTime::currentDateTime());
+    });
+    monitor.setLoggingEnabled(engine.window.LoggingEnabled);
+    std::unique_ptr<MetricsPublisher> publisher;
+    if (exporter) {
+        publisher = std::make_unique<MetricsPublisher>(engine.table, monitor, *exporter);
+        publisher->publishNow();
+    }
+
+    QObject guard;
+    onTermination(&guard, [] { QCoreApplication::quit(); });
+    monitor.setMonitoringEnabled(engine.window.Enable);
+    if (engine.window.Enable)
+        monitor.do_check();
+    else
+        complain(QStringLiteral("checking is switched off in the settings (Window/Enable); no cycle runs"));
+    QCoreApplication::exec();
+
+    // The engine stops its probes before the metrics go, and those before the server.
+    engine.monitor.reset();
+    publisher.reset();
+    exporter.reset();
+    return 0;
+}
+
+} // namespace sentrel

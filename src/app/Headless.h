@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+namespace sentrel {
+
+// Exit codes of `sentrel --check`: the monitoring-plugin convention.
+namespace CheckExit {
+constexpr int Ok = 0;
+constexpr int Warning = 1;
+constexpr int Down = 2;
+constexpr int Unknown = 3; // also: the check could not run at all
+} // namespace CheckExit
+
+struct HeadlessOptions
+{
+    // The settings file; empty means the per-user store.
+    QString storeFile;
+    // --check only: an export file whose Targets replace the stored ones.
+    QString importFile;
+    bool json = false;
+    // --serve only.
+    bool metrics = true;
+};
+
+// One check cycle over the stored (or imported) Targets without a window, printed to stdout
+// one line per Target; returns the worst result as a CheckExit code. Writes no log, raises
+// no alert and leaves the store untouched. Needs a QCoreApplication.
+int runCheck(const HeadlessOptions &options);
+
+// The scheduler without a window until SIGTERM, SIGINT or SIGHUP: cycles, log and metrics
+// as the store configures them. 0 after a signal, 1 when it cannot start. Needs a
+// QCoreApplication.
+int runServe(const HeadlessOptions &options);
+
+} // namespace sentrel

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "engine/Target.h"
+
+#include <prometheus/metric_family.h>
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <optional>
+#include <vector>
+
+namespace sentrel {
+
+class Monitor;
+class MetricsExporter;
+
+// What the metrics know about the check cycles beyond the table itself.
+struct CycleFacts
+{
+    quint64 cyclesFinished = 0;
+    // Of the last finished cycle; unset before the first one.
+    std::optional<double> durationSeconds;
+    QDateTime finishedAt;
+};
+
+// The metric families for the used slots of table: per Target its status, echo round-trip
+// times and the time of its last check (labels index, host, description), the number of
+// Targets per status, and the cycle's duration, end time and count. A value not measured
+// yet (no echo answered, never checked) is left out rather than given as 0.
+std::vector<prometheus::MetricFamily> collectMetrics(const TargetTable &table, const CycleFacts &cycles);
+
+// Publishes the engine's state to an exporter whenever a check cycle ends, timing the
+// cycles on a monotonic clock. Runs on the thread of the monitor.
+class MetricsPublisher : public QObject
+{
+    Q_OBJECT
+public:
+    MetricsPublisher(
+        const TargetTable &table, Monitor &monitor, MetricsExporter &exporter, QObject *parent = nullptr);
+
+    // Publishes the table as it stands now.
+    void publishNow();
+
+private:
+    const TargetTable &m_table;
+    MetricsExporter &m_exporter;
+    QElapsedTimer m_cycleClock;
+    CycleFacts m_cycles;
+};
+
+} // namespace sentrel

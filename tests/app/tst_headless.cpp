@@ -1,0 +1,479 @@
+#include "CycleRig.h"
+#include "probes/WinSock.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <cstring>
+
+using namespace sentrel;
+using namespace sentrel::test;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The built program with its per-user folders under home and no display at all: a
+// QApplication would fail to find its platform here, so the commands prove they need none.
+void startSentrel(QProcess &sentrel, const QString &home, const QStringList &args, bool window = false)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(
+        QStringLiteral("QT_QPA_PLATFORM"), window ? QStringLiteral("offscreen") : QStringLiteral("xcb"));
+    sentrel.setProcessEnvironment(env);
+    sentrel.start(QStringLiteral(SENTREL_BINARY), args);
+}
+
+// Runs the program to its end while this process's event loop serves the peers.
+bool runSentrel(QProcess &sentrel, const QString &home, const QStringList &args)
+{
+    startSentrel(sentrel, home, args);
+    if (!sentrel.waitForStarted(10000))
+        return false;
+    return QTest::qWaitFor([&] { return sentrel.state() == QProcess::NotRunning; }, 60000)
+        && sentrel.state() == QProcess::NotRunning && sentrel.exitStatus() == QProcess::NormalExit;
+}
+
+struct Peers
+{
+    std::unique_ptr<LoopbackServer> mail = lowPortServer(PeerScript("220 mail.test ready\r\n"));
+    std::unique_ptr<LoopbackServer> agent =
+        lowPortServer(PeerScript("WARNING\r\nDisk 91% full\r\n/var 91%\r\n"));
+    QString refused = refusingHost();
+
+    // The store lines of one Target at index i, by the result it is to give.
+    QString target(const QString &kind, int i) const
+    {
+        const QString n = QStringLiteral("%20") + QString::number(i);
+        if (kind == u"ok")
+            return QStringLiteral(
+                "Hostname%1=%2\nDesc%1=Mail\nPort%1=%3\nUsePX%1=False\nUseM%1=True\nTimeout%1=5\n")
+                .arg(n, FormatDottedAddress(mail->address()))
+                .arg(mail->port());
+        if (kind == u"warning")
+            return QStringLiteral("Hostname%1=%2\nDesc%1=Agent\nPXPort%1=%3\nUsePX%1=True\nUseM%1=False\n")
+                .arg(n, FormatDottedAddress(agent->address()))
+                .arg(agent->port());
+        if (kind == u"down")
+            return QStringLiteral("Hostname%1=%2\nDesc%1=Closed\nPort%1=25\nUsePX%1=False\n").arg(n, refused);
+        return QStringLiteral("Hostname%1=localhost\nDesc%1=Nothing\nUsePX%1=False\nUseM%1=False\n").arg(n);
+    }
+};
+
+// What --check prints for a Target of each kind: description, status word, information.
+QString checkLine(const QString &kind)
+{
+    if (kind == u"ok")
+        return QStringLiteral("Mail\tOK\t220 mail.test ready");
+    if (kind == u"warning")
+        return QStringLiteral("Agent\tWARNING\tDisk 91% full");
+    if (kind == u"down")
+        return QStringLiteral("Closed\tDOWN\tAll checks failed.");
+    return QStringLiteral("Nothing\tUNKNOWN\tNo test method defined.");
+}
+
+// One HTTP/1.0 GET on loopback: the status code and the body, or -1 when no complete
+// answer came within timeoutMs.
+std::pair<int, QByteArray> httpGet(quint16 port, const QByteArray &path, int timeoutMs)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(timeoutMs))
+        return {-1, {}};
+    socket.write("GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray reply;
+    QElapsedTimer clock;
+    clock.start();
+    while (socket.state() == QAbstractSocket::ConnectedState && clock.elapsed() < timeoutMs) {
+        socket.waitForReadyRead(50);
+        reply += socket.readAll();
+    }
+    reply += socket.readAll();
+    if (socket.state() == QAbstractSocket::ConnectedState)
+        return {-1, {}};
+    const qsizetype headerEnd = reply.indexOf("\r\n\r\n");
+    const QList<QByteArray> statusLine = reply.left(reply.indexOf("\r\n")).split(' ');
+    if (headerEnd < 0 || statusLine.size() < 2)
+        return {-1, {}};
+    return {statusLine[1].toInt(), reply.mid(headerEnd + 4)};
+}
+
+// A label value as the text format writes it, read back: \\, \" and \n are its only escapes.
+std::optional<QString> unescapeLabel(QStringView text)
+{
+    QString out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'"' || text[i] == u'\n')
+            return std::nullopt;
+        if (text[i] != u'\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i == text.size())
+            return std::nullopt;
+        if (text[i] == u'\\' || text[i] == u'"')
+            out += text[i];
+        else if (text[i] == u'n')
+            out += u'\n';
+        else
+            return std::nullopt;
+    }
+    return out;
+}
+
+struct Sample
+{
+    QString name;
+    QMap<QString, QString> labels;
+    double value = 0;
+};
+
+// Parses an exposition in the text format, failing the test on any line that breaks its
+// rules: every sample's family announced by HELP and TYPE first, well-formed labels and values.
+std::vector<Sample> parseExposition(const QByteArray &body)
+{
+    static const QRegularExpression sampleLine(
+        QStringLiteral("^([a-zA-Z_:][a-zA-Z0-9_:]*)(\\{(.*)\\})? (\\S+)$"));
+    static const QRegularExpression label(
+        QStringLiteral("([a-zA-Z_][a-zA-Z0-9_]*)=\"((?:[^\"\\\\]|\\\\.)*)\",?"));
+    std::vector<Sample> samples;
+    QSet<QString> helped, typed;
+    const QStringList lines = QString::fromUtf8(body).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        if (line.startsWith(QStringLiteral("# HELP "))) {
+            helped.insert(line.section(u' ', 2, 2));
+            continue;
+        }
+        if (line.startsWith(QStringLiteral("# TYPE "))) {
+            typed.insert(line.section(u' ', 2, 2));
+            continue;
+        }
+        const QRegularExpressionMatch m = sampleLine.match(line);
+        if (!m.hasMatch()) {
+            QTest::qFail(qPrintable(QStringLiteral("not a sample line: ") + line), __FILE__, __LINE__);
+            return {};
+        }
+        Sample s;
+        s.name = m.captured(1);
+        QString family = s.name;
+        for (const char *suffix : {"_count", "_sum", "_bucket"}) {
+            if (!helped.contains(family) && family.endsWith(QLatin1String(suffix)))
+                family.chop(static_cast<qsizetype>(strlen(suffix)));
+        }
+        if (!helped.contains(family) || !typed.contains(family)) {
+            QTest::qFail(qPrintable(QStringLiteral("no HELP and TYPE before ") + line), __FILE__, __LINE__);
+            return {};
+        }
+        const QString labels = m.captured(3);
+        qsizetype consumed = 0;
+        for (auto it = label.globalMatch(labels); it.hasNext();) {
+            const QRegularExpressionMatch l = it.next();
+            const auto value = unescapeLabel(l.captured(2));
+            if (l.capturedStart() != consumed || !value) {
+                QTest::qFail(qPrintable(QStringLiteral("bad labels in ") + line), __FILE__, __LINE__);
+                return {};
+            }
+            consumed = l.capturedEnd();
+            s.labels.insert(l.captured(1), *value);
+        }
+        bool ok = false;
+        s.value = m.captured(4).toDouble(&ok);
+        if (consumed != labels.size() || (!ok && m.captured(4).compare(u"nan", Qt::CaseInsensitive) != 0)) {
+            QTest::qFail(qPrintable(QStringLiteral("bad sample ") + line), __FILE__, __LINE__);
+            return {};
+        }
+        samples.push_back(s);
+    }
+    return samples;
+}
+
+std::optional<double> valueOf(
+    const std::vector<Sample> &samples, const QString &name, const QMap<QString, QString> &labels = {})
+{
+    for (const Sample &s : samples) {
+        if (s.name != name)
+            continue;
+        bool match = true;
+        for (auto it = labels.cbegin(); it != labels.cend(); ++it)
+            match = match && s.labels.value(it.key()) == it.value();
+        if (match)
+            return s.value;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+class TstHeadless : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void checkPrintsEveryTargetAndExitsWithTheWorst_data()
+    {
+        QTest::addColumn<QStringList>("kinds");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("all OK") << QStringList {u"ok"_s, u"ok"_s} << 0;
+        QTest::newRow("a WARNING") << QStringList {u"ok"_s, u"warning"_s} << 1;
+        QTest::newRow("an Unknown") << QStringList {u"unknown"_s, u"ok"_s} << 3;
+        QTest::newRow("WARNING beats Unknown") << QStringList {u"unknown"_s, u"warning"_s} << 1;
+        QTest::newRow("DOWN beats all") << QStringList {u"ok"_s, u"warning"_s, u"down"_s, u"unknown"_s} << 2;
+    }
+    void checkPrintsEveryTargetAndExitsWithTheWorst()
+    {
+        QFETCH(QStringList, kinds);
+        QFETCH(int, exitCode);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        Peers peers;
+        QVERIFY(peers.mail && peers.agent);
+        const QString log = home.filePath(QStringLiteral("monitor.log"));
+        QString ini = QStringLiteral("[Targets]\nMaxHostNo=%1\n").arg(kinds.size() - 1);
+        for (int i = 0; i < kinds.size(); ++i)
+            ini += peers.target(kinds[i], i);
+        // Logging and alerts are on: the command still writes and raises nothing.
+        ini +=
+            QStringLiteral("[Logging]\nEnable=True\nFilename=%1\n[PopUp]\nWarn=True\nError=True\n").arg(log);
+        const QString store = home.filePath(QStringLiteral("config/Sentrel/Sentrel.ini"));
+        QVERIFY(writeFile(store, ini.toUtf8()));
+
+        for (const bool json : {false, true}) {
+            QProcess sentrel;
+            const QStringList args =
+                json ? QStringList {u"--check"_s, u"--json"_s} : QStringList {u"--check"_s};
+            QVERIFY2(runSentrel(sentrel, home.path(), args), qPrintable(sentrel.errorString()));
+            const QStringList lines =
+                QString::fromUtf8(sentrel.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+            QCOMPARE(sentrel.exitCode(), exitCode);
+            QCOMPARE(lines.size(), kinds.size());
+            for (int i = 0; i < kinds.size(); ++i) {
+                const QStringList expected = checkLine(kinds[i]).split(u'\t');
+                if (!json) {
+                    QCOMPARE(lines[i], checkLine(kinds[i]));
+                    continue;
+                }
+                const QJsonObject o = QJsonDocument::fromJson(lines[i].toUtf8()).object();
+                QCOMPARE(o.value(QStringLiteral("index")).toInt(-1), i);
+                QCOMPARE(o.value(QStringLiteral("description")).toString(), expected[0]);
+                QCOMPARE(o.value(QStringLiteral("status")).toString(), expected[1]);
+                QCOMPARE(o.value(QStringLiteral("info")).toString(), expected[2]);
+                QVERIFY(o.value(QStringLiteral("lastCheck")).toString().startsWith(u'2'));
+            }
+        }
+        QCOMPARE(fileBytes(store), ini.toUtf8());
+        QVERIFY(!QFileInfo::exists(log));
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("data"))));
+    }
+
+    void checkOfAnImportedFileIgnoresTheStoredTargets()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        Peers peers;
+        QVERIFY(peers.mail);
+        const QString store = home.filePath(QStringLiteral("elsewhere.ini"));
+        QVERIFY(writeFile(
+            store, (u"[Targets]\nMaxHostNo=0\n"_s + peers.target(QStringLiteral("down"), 0)).toUtf8()));
+        const QString exp = home.filePath(QStringLiteral("settings.exp"));
+        QVERIFY(writeFile(exp,
+            u"0\r\n\"%1\",%2,3000,#FALSE#,#TRUE#,#FALSE#,\"Mail, imported\",\"\",5,#FALSE#\r\n"_s
+                .arg(FormatDottedAddress(peers.mail->address()))
+                .arg(peers.mail->port())
+                .toUtf8()));
+        QProcess sentrel;
+        QVERIFY(runSentrel(sentrel, home.path(), {u"--check"_s, u"--store"_s, store, u"--import"_s, exp}));
+        QCOMPARE(sentrel.readAllStandardOutput(), QByteArray("Mail, imported\tOK\t220 mail.test ready\n"));
+        QCOMPARE(sentrel.exitCode(), 0);
+    }
+
+    void commandLineAndFileErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("stderrText");
+        QTest::addColumn<QString>("stdoutText");
+        // %dir is a temporary folder holding store.ini (one Target), empty.ini and garbage.exp.
+        QTest::newRow("missing store") << QStringList {u"--check"_s, u"--store"_s, u"%dir/none.ini"_s} << 3
+                                       << u"cannot read settings file %dir/none.ini: No such file"_s << u""_s;
+        QTest::newRow("store is a folder") << QStringList {u"--check"_s, u"--store"_s, u"%dir"_s} << 3
+                                           << u"cannot read settings file %dir: Is a directory"_s << u""_s;
+        QTest::newRow("missing export file") << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s,
+            u"--import"_s, u"%dir/none.exp"_s}
+                                             << 3 << u"cannot read export file %dir/none.exp"_s << u""_s;
+        QTest::newRow("bad export file") << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s,
+            u"--import"_s, u"%dir/garbage.exp"_s}
+                                         << 3 << u"%dir/garbage.exp is not a usable export file"_s << u""_s;
+        QTest::newRow("no Targets") << QStringList {u"--check"_s, u"--store"_s, u"%dir/empty.ini"_s} << 3
+                                    << u"no Targets to check in %dir/empty.ini"_s << u""_s;
+        QTest::newRow("no Targets in the user's store")
+            << QStringList {u"--check"_s} << 3 << u"no Targets to check in"_s << u""_s;
+        QTest::newRow("unknown option")
+            << QStringList {u"--check"_s, u"--bogus"_s} << 3 << u"Unknown option 'bogus'"_s << u""_s;
+        QTest::newRow("both commands")
+            << QStringList {u"--check"_s, u"--serve"_s} << 3 << u"either --check or --serve"_s << u""_s;
+        QTest::newRow("json without check")
+            << QStringList {u"--serve"_s, u"--json"_s} << 1 << u"with --check only"_s << u""_s;
+        QTest::newRow("serve with a missing store")
+            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/none.ini"_s} << 1 << u"No such file"_s
+            << u""_s;
+        QTest::newRow("help") << QStringList {u"--help"_s} << 0 << u""_s << u"--check"_s;
+    }
+    void commandLineAndFileErrors()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, stderrText);
+        QFETCH(QString, stdoutText);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString dir = home.filePath(QStringLiteral("files"));
+        QVERIFY(writeFile(
+            dir + QStringLiteral("/store.ini"), "[Targets]\nMaxHostNo=0\nHostname%200=localhost\n"));
+        QVERIFY(writeFile(dir + QStringLiteral("/empty.ini"), "[Targets]\nMaxHostNo=-1\n"));
+        QVERIFY(writeFile(dir + QStringLiteral("/garbage.exp"), "2\r\n\"only\",one\r\n"));
+        args.replaceInStrings(QStringLiteral("%dir"), dir);
+
+        QProcess sentrel;
+        QVERIFY(runSentrel(sentrel, home.path(), args));
+        const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
+        const QString out = QString::fromLocal8Bit(sentrel.readAllStandardOutput());
+        QCOMPARE(sentrel.exitCode(), exitCode);
+        QVERIFY2(err.contains(stderrText.replace(QStringLiteral("%dir"), dir)), qPrintable(err));
+        if (stdoutText.isEmpty())
+            QCOMPARE(out, QString());
+        else
+            QVERIFY2(out.contains(stdoutText), qPrintable(out));
+    }
+
+    void metricsAreScrapedFromTheServerAndTheWindow_data()
+    {
+        QTest::addColumn<bool>("window");
+        QTest::newRow("--serve") << false;
+        QTest::newRow("window") << true;
+    }
+    void metricsAreScrapedFromTheServerAndTheWindow()
+    {
+        QFETCH(bool, window);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        Peers peers;
+        QVERIFY(peers.mail);
+        const QString log = home.filePath(QStringLiteral("monitor.log"));
+        const QString desc = QStringLiteral("Mail \"north\" C:\\mail\nsecond line");
+        const QString ini =
+            QStringLiteral(
+                "[Targets]\nMaxHostNo=1\n%1%2Desc%200=\"Mail \\\"north\\\" C:\\\\mail\\nsecond line\"\n"
+                "[Window]\nDelay=\" 5\"\n[Logging]\nEnable=True\nFilename=%3\n"
+                "[Metrics]\nEnable=%4\nPort=0\n")
+                .arg(peers.target(QStringLiteral("ok"), 0).remove(QStringLiteral("Desc%200=Mail\n")),
+                    peers.target(QStringLiteral("down"), 1), log,
+                    window ? QStringLiteral("True") : QStringLiteral("False"));
+        const QString store = home.filePath(QStringLiteral("config/Sentrel/Sentrel.ini"));
+        QVERIFY(writeFile(store, ini.toUtf8()));
+
+        QProcess sentrel;
+        startSentrel(sentrel, home.path(), window ? QStringList {} : QStringList {u"--serve"_s}, window);
+        QVERIFY(sentrel.waitForStarted(10000));
+        quint16 port = 0;
+        static const QRegularExpression announced(
+            QStringLiteral("serving metrics at http://127\\.0\\.0\\.1:(\\d+)/metrics"));
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromLocal8Bit(sentrel.readAllStandardError()), announced.match(err).hasMatch()),
+            20000);
+        port = static_cast<quint16>(announced.match(err).captured(1).toUInt());
+
+        std::vector<Sample> samples;
+        const auto scraped = [&] {
+            const auto [status, body] = httpGet(port, "/metrics", 2000);
+            if (status != 200)
+                return false;
+            samples = parseExposition(body);
+            return valueOf(samples, QStringLiteral("sentrel_cycles_total")).value_or(0) >= 1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(scraped(), 30000);
+
+        // A client that connects and says nothing must not hold up anyone else's scrape: the
+        // next one is answered at once, long before the server gives up on the silent one.
+        QTcpSocket idle;
+        idle.connectToHost(QStringLiteral("127.0.0.1"), port);
+        QVERIFY(idle.waitForConnected(5000));
+        QTest::qWait(200);
+        QVERIFY(scraped());
+        QCOMPARE(idle.state(), QAbstractSocket::ConnectedState);
+
+        const QString mailHost = FormatDottedAddress(peers.mail->address());
+        QCOMPARE(valueOf(samples, QStringLiteral("sentrel_target_status"),
+                     {{u"index"_s, u"0"_s}, {u"host"_s, mailHost}, {u"description"_s, desc}}),
+            std::optional(1.0));
+        QCOMPARE(valueOf(samples, QStringLiteral("sentrel_target_status"),
+                     {{u"index"_s, u"1"_s}, {u"host"_s, peers.refused}, {u"description"_s, u"Closed"_s}}),
+            std::optional(3.0));
+        for (const auto &[status, count] :
+            {std::pair {u"ok"_s, 1.0}, {u"warning"_s, 0.0}, {u"down"_s, 1.0}, {u"unknown"_s, 0.0}})
+            QCOMPARE(valueOf(samples, QStringLiteral("sentrel_targets"), {{u"status"_s, status}}),
+                std::optional(count));
+        const double now = static_cast<double>(QDateTime::currentSecsSinceEpoch());
+        const double checked = valueOf(samples, QStringLiteral("sentrel_target_last_check_timestamp_seconds"),
+            {{u"index"_s, u"1"_s}}).value_or(0);
+        QVERIFY2(checked > now - 120 && checked <= now + 1, qPrintable(QString::number(checked, 'f')));
+        QVERIFY(valueOf(samples, QStringLiteral("sentrel_cycle_duration_seconds")).value_or(-1) >= 0);
+        QVERIFY(
+            valueOf(samples, QStringLiteral("sentrel_last_cycle_timestamp_seconds")).value_or(0) >= checked);
+        // Neither Target has had an echo, so no round-trip time is claimed for either.
+        QVERIFY(!valueOf(samples, QStringLiteral("sentrel_target_rtt_seconds")));
+
+        for (const QByteArray &path : {QByteArray("/"), QByteArray("/metrics/x"), QByteArray("/other")})
+            QCOMPARE(httpGet(port, path, 5000).first, 404);
+        // Logging as configured: the cycle's entry is in the file.
+        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(log).contains(", 3,All checks failed."), 10000);
+
+        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
+        QVERIFY(sentrel.waitForFinished(20000));
+        QCOMPARE(sentrel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sentrel.exitCode(), 0);
+    }
+
+    void serveRefusesAPortThatIsTaken()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        const QString store = home.filePath(QStringLiteral("store.ini"));
+        QVERIFY(writeFile(store,
+            QStringLiteral("[Metrics]\nAddress=127.0.0.1\nPort=%1\n").arg(taken.serverPort()).toUtf8()));
+        QProcess sentrel;
+        QVERIFY(runSentrel(sentrel, home.path(), {u"--serve"_s, u"--store"_s, store}));
+        QCOMPARE(sentrel.exitCode(), 1);
+        QVERIFY(sentrel.readAllStandardError().contains("cannot serve metrics: 127.0.0.1:"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstHeadless)
+#include "tst_headless.moc"
