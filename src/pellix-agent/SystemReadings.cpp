@@ -30,9 +30,7 @@ DiskReading readDisk(const QString &mount)
 {
     DiskReading r;
     r.mount = mount;
-    struct statvfs st
-    {
-    };
+    struct statvfs st = {};
     if (::statvfs(QFile::encodeName(mount).constData(), &st) != 0) {
         r.error = QString::fromLocal8Bit(std::strerror(errno));
         return r;

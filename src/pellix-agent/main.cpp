@@ -41,15 +41,19 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-// Under socket activation or inetd stdout is the connection. Closing it while the client's
-// bytes sit unread would reset it and could destroy the report in flight, so the sending
-// side is shut first and what the client sends is drained, for two seconds at most.
+// Under socket activation or inetd stdout is the connection.
+bool stdoutIsConnection()
+{
+    struct stat st = {};
+    return ::fstat(STDOUT_FILENO, &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
+// Closing the connection while the client's bytes sit unread would reset it and could
+// destroy the report in flight, so the sending side is shut first and what the client sends
+// is drained, for two seconds at most.
 void finishConnection()
 {
-    struct stat st
-    {
-    };
-    if (::fstat(STDOUT_FILENO, &st) != 0 || !S_ISSOCK(st.st_mode))
+    if (!stdoutIsConnection())
         return;
     ::shutdown(STDOUT_FILENO, SHUT_WR);
     char sink[4096];
@@ -109,6 +113,12 @@ int main(int argc, char *argv[])
     const ConfigResult loaded = loadAgentConfig(configPath, explicitConfig);
     if (!loaded.config) {
         complain(loaded.error);
+        // The client learns that there is no report and where to look; the file's details
+        // stay in the log, not on the network. Sentrel shows the unknown word as Unknown.
+        if (!parser.isSet(listenOption) && stdoutIsConnection()) {
+            writeAll(STDOUT_FILENO, "UNKNOWN\r\nThe agent's configuration is invalid; see its log\r\n");
+            finishConnection();
+        }
         return ExitConfig;
     }
     SystemReportSource source(*loaded.config);

@@ -59,8 +59,22 @@ private Q_SLOTS:
     }
 
     // As systemd (Accept=yes) and inetd start it: the connection is stdin and stdout.
+    void reportOnAnInheritedConnection_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("ending");
+        QTest::newRow("report") << QByteArray("[disk]\nmounts =\n[command c]\ncommand = /bin/echo fine\n")
+                                << 0 << QByteArray("\r\nOK: c: fine\r\n");
+        QTest::newRow("bad configuration")
+            << QByteArray("[disk]\nmounts = relative\n") << 1
+            << QByteArray("UNKNOWN\r\nThe agent's configuration is invalid; see its log\r\n");
+    }
     void reportOnAnInheritedConnection()
     {
+        QFETCH(QByteArray, config);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, ending);
         const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const auto closeAll = qScopeGuard([&] {
@@ -82,26 +96,27 @@ private Q_SLOTS:
         QCOMPARE(::send(client, junk.constData(), size_t(junk.size()), 0), ssize_t(junk.size()));
 
         QTemporaryDir dir;
-        const QString config = dir.filePath(QStringLiteral("agent.ini"));
-        QVERIFY(writeTextFile(config, "[disk]\nmounts =\n[command c]\ncommand = /bin/echo fine\n"));
+        const QString configPath = dir.filePath(QStringLiteral("agent.ini"));
+        QVERIFY(writeTextFile(configPath, config));
         QProcess agent;
+        agent.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         agent.setChildProcessModifier([connection] {
             ::dup2(connection, STDIN_FILENO);
             ::dup2(connection, STDOUT_FILENO);
         });
         QElapsedTimer clock;
         clock.start();
-        agent.start(QStringLiteral(PELLIX_AGENT_BINARY), {QStringLiteral("--config"), config});
+        agent.start(QStringLiteral(PELLIX_AGENT_BINARY), {QStringLiteral("--config"), configPath});
         QVERIFY(agent.waitForStarted(10000));
         ::close(connection);
         QByteArray report;
         char buf[4096];
         for (ssize_t n; (n = ::recv(client, buf, sizeof buf, 0)) > 0;)
             report.append(buf, n);
-        QVERIFY2(report.endsWith("\r\nOK: c: fine\r\n"), report.constData());
+        QVERIFY2(report.endsWith(ending), report.constData());
         ::shutdown(client, SHUT_WR);
         QVERIFY(agent.waitForFinished(10000));
-        QCOMPARE(agent.exitCode(), 0);
+        QCOMPARE(agent.exitCode(), exitCode);
         QVERIFY(clock.elapsed() < 5000);
     }
 
