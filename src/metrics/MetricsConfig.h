@@ -17,7 +17,8 @@ struct MetricsConfig
 {
     // Key Enable: whether the window serves metrics (--serve always does).
     bool windowEnabled = false;
-    // Key Address: an IPv4 or IPv6 literal; anything else reads as the default.
+    // Key Address: an IP address literal; anything else reads as the default. Serving takes
+    // IPv4 only and refuses an IPv6 address with a message.
     QString address = QStringLiteral("127.0.0.1");
     // Key Port: 0 lets the system pick a free port; anything outside 0-65535 reads as the default.
     uint16_t port = DefaultMetricsPort;

@@ -56,13 +56,12 @@ MetricsExporter::~MetricsExporter()
 std::unique_ptr<MetricsExporter> MetricsExporter::start(const QString &address, uint16_t port, QString &error)
 {
     QHostAddress host;
-    if (!host.setAddress(address)) {
-        error = QStringLiteral("not an IP address: ") + address;
+    if (!host.setAddress(address) || host.protocol() != QAbstractSocket::IPv4Protocol) {
+        // Debian 12's civetweb is built without IPv6, so only IPv4 can be listened on.
+        error = address + QStringLiteral(": not an IPv4 address (IPv6 is not supported)");
         return nullptr;
     }
-    const QString hostText = host.protocol() == QAbstractSocket::IPv6Protocol
-        ? QStringLiteral("[") + host.toString() + QStringLiteral("]")
-        : host.toString();
+    const QString hostText = host.toString();
     const std::string listening = (hostText + u':' + QString::number(port)).toStdString();
 
     std::unique_ptr<MetricsExporter> exporter(new MetricsExporter);

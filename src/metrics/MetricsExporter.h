@@ -28,7 +28,7 @@ public:
     MetricsExporter(const MetricsExporter &) = delete;
     MetricsExporter &operator=(const MetricsExporter &) = delete;
 
-    // Listens on address (an IPv4 or IPv6 literal) and port (0: any free one). Null, with
+    // Listens on address (an IPv4 literal) and port (0: any free one). Null, with
     // the reason in error, when the port cannot be had.
     static std::unique_ptr<MetricsExporter> start(const QString &address, uint16_t port, QString &error);
 

@@ -459,19 +459,34 @@ private Q_SLOTS:
         QCOMPARE(sentrel.exitCode(), 0);
     }
 
-    void serveRefusesAPortThatIsTaken()
+    void serveRefusesAnAddressItCannotListenOn_data()
     {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("port taken") << "127.0.0.1"
+                                    << "cannot serve metrics: 127.0.0.1:";
+        QTest::newRow("IPv6") << "::1"
+                              << "cannot serve metrics: ::1: not an IPv4 address";
+    }
+    void serveRefusesAnAddressItCannotListenOn()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, message);
         QTemporaryDir home;
         QVERIFY(home.isValid());
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost));
         const QString store = home.filePath(QStringLiteral("store.ini"));
         QVERIFY(writeFile(store,
-            QStringLiteral("[Metrics]\nAddress=127.0.0.1\nPort=%1\n").arg(taken.serverPort()).toUtf8()));
+            QStringLiteral("[Metrics]\nAddress=\"%1\"\nPort=%2\n")
+                .arg(address)
+                .arg(taken.serverPort())
+                .toUtf8()));
         QProcess sentrel;
         QVERIFY(runSentrel(sentrel, home.path(), {u"--serve"_s, u"--store"_s, store}));
+        const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
         QCOMPARE(sentrel.exitCode(), 1);
-        QVERIFY(sentrel.readAllStandardError().contains("cannot serve metrics: 127.0.0.1:"));
+        QVERIFY2(err.contains(message), qPrintable(err));
     }
 };
 
