@@ -201,9 +201,10 @@ private:
 
     void sendNow()
     {
-        // One call, so that the urgent pointer marks the last byte of the whole text.
-        if (::send(m_fd.get(), m_quitText.constData(), size_t(m_quitText.size()), MSG_OOB | MSG_NOSIGNAL)
-            < 0) {
+        // Ordinary data in one call. With the urgent flag a Linux or BSD receiver takes
+        // the last byte out of the stream, so a mail server would see "QUIT" CR and
+        // wait for a LF that never comes.
+        if (::send(m_fd.get(), m_quitText.constData(), size_t(m_quitText.size()), MSG_NOSIGNAL) < 0) {
             const int code = wsaErrorFromErrno(errno);
             yieldThen([this, code] {
                 closeSocket();
@@ -211,6 +212,7 @@ private:
             });
             return;
         }
+        m_quitTextSent = true;
         startReading();
     }
 
@@ -254,6 +256,13 @@ private:
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 return; // spurious wake-up: keep waiting within the same second
             endWait();
+            // A server that answers and closes without reading all of our closing
+            // text (sshd reads one line, banner services read nothing) makes its
+            // kernel send a reset instead of a FIN: that is its close, not a fault.
+            if (errno == ECONNRESET && m_quitTextSent && m_replyBytes > 0) {
+                yieldThen([this] { endReading(); });
+                return;
+            }
             yieldThen([this] { endReading(ErrorOnRead); });
             return;
         }
@@ -380,6 +389,7 @@ private:
     Finished m_finished;
 
     QByteArray m_quitText;
+    bool m_quitTextSent = false;
     QString m_buf;
     int m_replyBytes = 0;
     ProbeStatus m_result = 1;
