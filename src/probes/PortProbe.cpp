@@ -253,13 +253,14 @@ private:
         const int room = std::min(ReceiveChunk, MaxReplyBytes + 1 - m_replyBytes);
         const ssize_t n = ::recv(m_fd.get(), chunk, size_t(room), 0);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            const int err = errno;
+            if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
                 return; // spurious wake-up: keep waiting within the same second
             endWait();
             // A server that answers and closes without reading all of our closing
             // text (sshd reads one line, banner services read nothing) makes its
             // kernel send a reset instead of a FIN: that is its close, not a fault.
-            if (errno == ECONNRESET && m_quitTextSent && m_replyBytes > 0) {
+            if (err == ECONNRESET && m_quitTextSent && m_replyBytes > 0) {
                 yieldThen([this] { endReading(); });
                 return;
             }
