@@ -25,15 +25,15 @@ QByteArray randomLoopback(uint16_t &port, int lowest = 10000, int highest = 3200
 
 } // namespace
 
-NameLookup FakeNames::lookup()
+NameService FakeNames::lookup()
 {
     return [this](const QString &name) {
         QMutexLocker lock(&m_mutex);
         ++m_lookups;
         const auto it = m_names.constFind(name);
         if (it == m_names.constEnd())
-            return ResolveResult {NoAddress, WsaError::HostNotFound};
-        return ResolveResult {*it, WsaError::NoError};
+            return HostEntry {{}, WsaError::HostNotFound};
+        return HostEntry {{*it}, WsaError::NoError};
     };
 }
 

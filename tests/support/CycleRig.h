@@ -61,7 +61,7 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_lookups;
     }
-    NameLookup lookup();
+    NameService lookup();
 
 private:
     mutable QMutex m_mutex;
