@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -290,10 +291,20 @@ private:
     std::thread m_thread;
 };
 
+double threadCpuMs()
+{
+    timespec ts {};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
 struct FullTableFigures
 {
     double cycleSeconds = 0;
     double worstLatenessMs = 0;
+    // CPU time the UI thread spent within that worst gap: far below the lateness,
+    // the thread was waiting for a core, not busy in the engine.
+    double worstGapCpuMs = 0;
     QString summary;
 };
 
@@ -333,11 +344,17 @@ FullTableFigures fullTableCycle(int16_t parallel, const PeerThread &peers, HostR
 
     FullTableFigures figures;
     QElapsedTimer sinceTick;
+    double cpuAtTick = threadCpuMs();
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, &tick, [&] {
-        figures.worstLatenessMs =
-            std::max(figures.worstLatenessMs, static_cast<double>(sinceTick.nsecsElapsed()) / 1e6 - 10.0);
+        const double lateness = static_cast<double>(sinceTick.nsecsElapsed()) / 1e6 - 10.0;
+        const double cpu = threadCpuMs();
+        if (lateness > figures.worstLatenessMs) {
+            figures.worstLatenessMs = lateness;
+            figures.worstGapCpuMs = cpu - cpuAtTick;
+        }
+        cpuAtTick = cpu;
         sinceTick.restart();
     });
     QEventLoop loop;
@@ -346,6 +363,7 @@ FullTableFigures fullTableCycle(int16_t parallel, const PeerThread &peers, HostR
     timer.start();
     tick.start(10);
     sinceTick.start();
+    cpuAtTick = threadCpuMs();
     monitor.do_check();
     if (monitor.CycleRunning())
         loop.exec();
@@ -420,9 +438,11 @@ int main(int argc, char *argv[])
         levels << static_cast<int16_t>(QByteArray(argv[i]).toInt());
     for (const int16_t p : levels) {
         const FullTableFigures f = fullTableCycle(p, peers, resolver, icmp, netware);
-        std::printf("  P = %d: %8.2f s (goal: under 30 s), worst lateness of a 10 ms UI timer %.1f ms (goal: "
-                    "under 50 ms)  (%s)\n",
-            int(p), f.cycleSeconds, f.worstLatenessMs, qPrintable(f.summary));
+        std::printf(
+            "  P = %d: %8.2f s (goal: under 30 s), worst lateness of a 10 ms UI timer %.1f ms, %.1f ms "
+            "of it on the UI thread's CPU (goal: under 50 ms)  (%s)\n",
+            int(p), f.cycleSeconds, f.worstLatenessMs, f.worstGapCpuMs, qPrintable(f.summary));
+        std::fflush(stdout);
     }
     std::printf(
         "load_display of 32767 Targets: %.1f ms (best of 5; goal: under 200 ms)\n", loadDisplayMillis());
