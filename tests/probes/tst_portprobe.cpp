@@ -262,8 +262,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("greeting");
         QTest::addColumn<bool>("dosend");
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("mail server greets and says goodbye") << QByteArrayLiteral(
-            "220 mail ready\r\n221 bye\r\n") << true << QByteArrayLiteral("220 mail ready\r\n221 bye\r\n");
         QTest::newRow("closes at once") << QByteArray() << true << QByteArray();
         QTest::newRow("bare LF, EOT and NUL") << QByteArrayLiteral("line1\nli\004ne2\0\nend") << false
                                               << QByteArrayLiteral("line1\r\nline2\r\nend");
