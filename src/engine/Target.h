@@ -113,7 +113,7 @@ struct GlobalSettings
     int16_t LogMode = 0;
     QString LogSep = QStringLiteral(",");
     // How many Targets one check cycle probes at the same time (1 = one after another).
-    int16_t Parallel = 32;
+    int16_t Parallel = 128;
 };
 
 // The low 16 bits of a 32-bit value as a signed 16-bit number (32768..65535 become negative).

@@ -84,15 +84,17 @@ void TargetCheck::runStep(Step step)
 {
     const auto progress = [this](const QString &caption) { setCaption(caption); };
     switch (step) {
+    // A port is 16 bits kept in a signed field: 32768 to 65535 are ports like any
+    // other, only 0 means that no port was given.
     case Step::Agent:
-        if (m_target.UsePX && m_target.PXPort > 0 && m_result == -1) {
+        if (m_target.UsePX && m_target.PXPort != 0 && m_result == -1) {
             m_port = checkport(m_address, m_target.PXPort, m_timeout, false, m_kit.abortRequested, progress,
                 answerTo(&TargetCheck::agentAnswered));
             return;
         }
         [[fallthrough]];
     case Step::Port:
-        if (m_target.UseM && m_result == -1 && m_target.Port > 0) {
+        if (m_target.UseM && m_result == -1 && m_target.Port != 0) {
             m_port = checkport(m_address, m_target.Port, m_timeout, true, m_kit.abortRequested, progress,
                 answerTo(&TargetCheck::portAnswered));
             return;

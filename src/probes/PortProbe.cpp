@@ -201,9 +201,10 @@ private:
 
     void sendNow()
     {
-        // One call, so that the urgent pointer marks the last byte of the whole text.
-        if (::send(m_fd.get(), m_quitText.constData(), size_t(m_quitText.size()), MSG_OOB | MSG_NOSIGNAL)
-            < 0) {
+        // Ordinary data in one call. With the urgent flag a Linux or BSD receiver takes
+        // the last byte out of the stream, so a mail server would see "QUIT" CR and
+        // wait for a LF that never comes.
+        if (::send(m_fd.get(), m_quitText.constData(), size_t(m_quitText.size()), MSG_NOSIGNAL) < 0) {
             const int code = wsaErrorFromErrno(errno);
             yieldThen([this, code] {
                 closeSocket();
@@ -211,6 +212,7 @@ private:
             });
             return;
         }
+        m_quitTextSent = true;
         startReading();
     }
 
@@ -251,9 +253,17 @@ private:
         const int room = std::min(ReceiveChunk, MaxReplyBytes + 1 - m_replyBytes);
         const ssize_t n = ::recv(m_fd.get(), chunk, size_t(room), 0);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            const int err = errno;
+            if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR)
                 return; // spurious wake-up: keep waiting within the same second
             endWait();
+            // A server that answers and closes without reading all of our closing
+            // text (sshd reads one line, banner services read nothing) makes its
+            // kernel send a reset instead of a FIN: that is its close, not a fault.
+            if (err == ECONNRESET && m_quitTextSent && m_replyBytes > 0) {
+                yieldThen([this] { endReading(); });
+                return;
+            }
             yieldThen([this] { endReading(ErrorOnRead); });
             return;
         }
@@ -380,6 +390,7 @@ private:
     Finished m_finished;
 
     QByteArray m_quitText;
+    bool m_quitTextSent = false;
     QString m_buf;
     int m_replyBytes = 0;
     ProbeStatus m_result = 1;

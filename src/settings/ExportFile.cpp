@@ -107,13 +107,27 @@ private:
     qsizetype m_pos = 0;
 };
 
+// Windows-1252 differs from Latin-1 only in 0x80 to 0x9F, where it has typographic
+// characters instead of controls. The five bytes it leaves unassigned keep their
+// Latin-1 value, as Windows itself decodes them. A table, so that the result does not
+// depend on whether Qt was built with ICU.
+constexpr char16_t windows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D,
+    0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
 QString decodeExport(const QByteArray &bytes)
 {
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text;
-    return QString::fromLatin1(bytes);
+    // Not UTF-8: a file from the Windows single-byte code page these files were written in.
+    text = QString::fromLatin1(bytes);
+    for (QChar &c : text) {
+        if (c.unicode() >= 0x80 && c.unicode() <= 0x9F)
+            c = QChar(windows1252High[c.unicode() - 0x80]);
+    }
+    return text;
 }
 
 ExportParseResult refused(const QString &why)
@@ -129,15 +143,15 @@ QString readRecord(FieldReader &reader, Target &t)
     struct Field
     {
         const char *name;
-        enum { Text, Integer, Boolean } kind;
+        enum { Text, Integer, Port, Boolean } kind;
         QString *text;
         int16_t *integer;
         bool *boolean;
     };
     const Field fields[] = {
         {"Hostname", Field::Text, &t.Hostname, nullptr, nullptr},
-        {"Port", Field::Integer, nullptr, &t.Port, nullptr},
-        {"PXPort", Field::Integer, nullptr, &t.PXPort, nullptr},
+        {"Port", Field::Port, nullptr, &t.Port, nullptr},
+        {"PXPort", Field::Port, nullptr, &t.PXPort, nullptr},
         {"UsePX", Field::Boolean, nullptr, nullptr, &t.UsePX},
         {"UseM", Field::Boolean, nullptr, nullptr, &t.UseM},
         {"UseP", Field::Boolean, nullptr, nullptr, &t.UseP},
@@ -161,6 +175,16 @@ QString readRecord(FieldReader &reader, Target &t)
             if (!n)
                 return QStringLiteral("field %1 is not a 16-bit integer: %2").arg(name, *value);
             *f.integer = static_cast<int16_t>(*n);
+            break;
+        }
+        case Field::Port: {
+            // Files of this format hold the signed 16-bit value (-19858 for 45678);
+            // a port written as the user sees it names the same 16 bits.
+            const auto n = parseInteger(
+                *value, std::numeric_limits<int16_t>::min(), std::numeric_limits<uint16_t>::max());
+            if (!n)
+                return QStringLiteral("field %1 is not a port: %2").arg(name, *value);
+            *f.integer = static_cast<int16_t>(static_cast<uint16_t>(*n));
             break;
         }
         case Field::Boolean:
@@ -234,6 +258,7 @@ QByteArray writeExport(const TargetTable &table)
             continue;
         const QStringList fields = {
             quoted(t.Hostname),
+            // Other readers of this format expect a signed 16-bit integer here.
             QString::number(t.Port),
             QString::number(t.PXPort),
             flag(t.UsePX),

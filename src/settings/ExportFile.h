@@ -26,7 +26,7 @@ struct ExportParseResult
 // texts are doubled.
 QByteArray writeExport(const TargetTable &table);
 
-// Reads an export file (UTF-8, or Latin-1 when the bytes are not valid UTF-8).
+// Reads an export file (UTF-8, or Windows-1252 when the bytes are not valid UTF-8).
 // Refuses a file that ends early, holds a field of the wrong kind or announces
 // more than 32767 Targets. Anything after the last announced record is ignored.
 ExportParseResult parseExport(const QByteArray &bytes);

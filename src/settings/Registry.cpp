@@ -16,7 +16,7 @@ const QString windowSection = QStringLiteral("Window");
 const QString loggingSection = QStringLiteral("Logging");
 const QString popUpSection = QStringLiteral("PopUp");
 
-constexpr int16_t defaultParallel = 32;
+const int16_t defaultParallel = GlobalSettings {}.Parallel;
 constexpr int16_t maxParallel = 256;
 
 QString targetKey(const char16_t *field, int index)
@@ -34,6 +34,15 @@ T readInteger(const SettingsStore &store, const QString &section, const QString 
     return value ? static_cast<T>(*value) : fallback;
 }
 
+// A port is kept in a signed 16-bit field. The store holds it as the user sees it
+// (45678); negative texts, which earlier saves wrote, still name the same 16 bits.
+int16_t readPort(const SettingsStore &store, const QString &key, int16_t fallback)
+{
+    const std::optional<qint64> value = parseInteger(store.get(targetsSection, key, QString()),
+        std::numeric_limits<int16_t>::min(), std::numeric_limits<uint16_t>::max());
+    return value ? static_cast<int16_t>(static_cast<uint16_t>(*value)) : fallback;
+}
+
 bool readBool(const SettingsStore &store, const QString &section, const QString &key, bool fallback)
 {
     return parseBool(store.get(section, key, QString())).value_or(fallback);
@@ -48,8 +57,8 @@ Target readTarget(const SettingsStore &store, int j, const QString &hostname)
 {
     Target t;
     t.Hostname = hostname;
-    t.Port = readInteger<int16_t>(store, targetsSection, targetKey(u"Port", j), 13);
-    t.PXPort = readInteger<int16_t>(store, targetsSection, targetKey(u"PXPort", j), 3000);
+    t.Port = readPort(store, targetKey(u"Port", j), 13);
+    t.PXPort = readPort(store, targetKey(u"PXPort", j), 3000);
     t.UsePX = readBool(store, targetsSection, targetKey(u"UsePX", j), true);
     t.UseM = readBool(store, targetsSection, targetKey(u"UseM", j), true);
     t.UseP = readBool(store, targetsSection, targetKey(u"UseP", j), false);
@@ -92,8 +101,8 @@ void readTargets(const SettingsStore &store, TargetTable &table)
 void writeTarget(SettingsStore &store, const Target &t, int n)
 {
     store.save(targetsSection, targetKey(u"Hostname", n), t.Hostname);
-    store.save(targetsSection, targetKey(u"Port", n), QString::number(t.Port));
-    store.save(targetsSection, targetKey(u"PXPort", n), QString::number(t.PXPort));
+    store.save(targetsSection, targetKey(u"Port", n), QString::number(uint16_t(t.Port)));
+    store.save(targetsSection, targetKey(u"PXPort", n), QString::number(uint16_t(t.PXPort)));
     store.save(targetsSection, targetKey(u"UsePX", n), boolText(t.UsePX));
     store.save(targetsSection, targetKey(u"UseM", n), boolText(t.UseM));
     store.save(targetsSection, targetKey(u"UseP", n), boolText(t.UseP));

@@ -228,9 +228,9 @@ void ConfigDialog::buildControls()
     txtdesc->setFocus();
 
     connect(txtpxport, &QLineEdit::textChanged, this,
-        [this](const QString &text) { txtpxport->setToolTip(portdesc(number16(text).value_or(0))); });
+        [this](const QString &text) { txtpxport->setToolTip(portdesc(portNumber(text).value_or(0))); });
     connect(txtmport, &QLineEdit::textChanged, this,
-        [this](const QString &text) { txtmport->setToolTip(portdesc(number16(text).value_or(0))); });
+        [this](const QString &text) { txtmport->setToolTip(portdesc(portNumber(text).value_or(0))); });
     connect(chkipx, &QCheckBox::toggled, this, &ConfigDialog::setNetWareMode);
     connect(cmdok, &QPushButton::clicked, this, &ConfigDialog::cmdokClicked);
     connect(cmdcancel, &QPushButton::clicked, this, &ConfigDialog::reject);
@@ -241,10 +241,11 @@ void ConfigDialog::buildControls()
 void ConfigDialog::load(const Target &target)
 {
     txthostname->setText(target.Hostname);
-    txtpxport->setText(QString::number(target.PXPort));
-    txtpxport->setToolTip(portdesc(target.PXPort));
-    txtmport->setText(QString::number(target.Port));
-    txtmport->setToolTip(portdesc(target.Port));
+    // The record holds a port in a signed 16-bit field; the user sees the port itself.
+    txtpxport->setText(QString::number(uint16_t(target.PXPort)));
+    txtpxport->setToolTip(portdesc(uint16_t(target.PXPort)));
+    txtmport->setText(QString::number(uint16_t(target.Port)));
+    txtmport->setToolTip(portdesc(uint16_t(target.Port)));
     // The box breaks lines at LF; the record keeps CR LF like every other text of the program.
     txtuser->setPlainText(trimBlanks(target.User).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
     txtdesc->setText(trimBlanks(target.Desc));
@@ -262,7 +263,7 @@ void ConfigDialog::load(const Target &target)
     txttimeout->setText(spaced(target.Timeout));
 }
 
-QString ConfigDialog::portdesc(int16_t port)
+QString ConfigDialog::portdesc(uint16_t port)
 {
     switch (port) {
     case 13:
@@ -328,8 +329,13 @@ bool ConfigDialog::validate()
     {
         const QLineEdit *box;
         const char *what;
-    } shortFields[] = {{txtpxport, "Pellix port"}, {txtmport, "Monitoring port"},
-        {txttimeout, "Socket timeout"}, {txtmaxrtt, "Maximum roundtrip time"}, {txtslots, "License slots"}};
+    } portFields[] = {{txtpxport, "Pellix port"}, {txtmport, "Monitoring port"}},
+      shortFields[] = {
+          {txttimeout, "Socket timeout"}, {txtmaxrtt, "Maximum roundtrip time"}, {txtslots, "License slots"}};
+    for (const auto &field : portFields) {
+        if (!portNumber(field.box->text()))
+            refuse(QString::fromLatin1(field.what) + QStringLiteral(" must be a number from 0 to 65535"));
+    }
     for (const auto &field : shortFields) {
         if (!number16(field.box->text()))
             refuse(
@@ -350,10 +356,10 @@ void ConfigDialog::storeInto(Target &target) const
     target.Desc = txtdesc->text();
     target.User = txtuser->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     target.Hostname = txthostname->text();
-    target.PXPort = number16(txtpxport->text()).value_or(0);
+    target.PXPort = int16_t(portNumber(txtpxport->text()).value_or(0));
     if (target.PXPort == 0)
         target.PXPort = 3000;
-    target.Port = number16(txtmport->text()).value_or(0);
+    target.Port = int16_t(portNumber(txtmport->text()).value_or(0));
     if (target.Port == 0)
         target.Port = 13;
     target.RTT = number16(txtmaxrtt->text()).value_or(0);
@@ -438,9 +444,9 @@ void ConfigDialog::applyPreset(const Preset &preset)
 
 void ConfigDialog::cmdpromptClicked()
 {
-    // A box whose number does not fit SelectedPort cannot be handed over; its text then
-    // stays as it is unless the user picks a service.
-    const std::optional<int16_t> current = number16(txtmport->text());
+    // A box that holds no port cannot be handed over; its text then stays as it is
+    // unless the user picks a service.
+    const std::optional<uint16_t> current = portNumber(txtmport->text());
     auto *picker = new PortPicker(current.value_or(0), this);
     m_picker = picker;
     connect(picker, &QDialog::finished, this, [this, picker, fits = current.has_value()] {

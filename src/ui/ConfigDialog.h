@@ -30,7 +30,7 @@ public:
     ConfigDialog(const Target &target, UserPrompts &prompts, QWidget *parent = nullptr);
 
     // The tool tip of a port box for a port number.
-    static QString portdesc(int16_t port);
+    static QString portdesc(uint16_t port);
 
     // Checks the entries, showing one message box per failed check (so one call can show
     // several); fills an empty description with the host name. True when they may be stored.

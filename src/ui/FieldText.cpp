@@ -28,6 +28,14 @@ std::optional<int16_t> number16(const QString &text)
     return static_cast<int16_t>(*n);
 }
 
+std::optional<uint16_t> portNumber(const QString &text)
+{
+    const auto n = wholeNumberIn(text, 0, std::numeric_limits<uint16_t>::max());
+    if (!n)
+        return std::nullopt;
+    return static_cast<uint16_t>(*n);
+}
+
 std::optional<int32_t> number32(const QString &text)
 {
     const auto n =

@@ -15,6 +15,10 @@ std::optional<int64_t> wholeNumberIn(const QString &text, int64_t lowest, int64_
 // leadingNumber() rounded half to even when it fits a signed 16-bit field.
 std::optional<int16_t> number16(const QString &text);
 
+// leadingNumber() rounded half to even when it is a port, 0 to 65535. The record keeps
+// the same 16 bits in a signed field.
+std::optional<uint16_t> portNumber(const QString &text);
+
 // leadingNumber() rounded half to even when it fits a signed 32-bit field.
 std::optional<int32_t> number32(const QString &text);
 

@@ -29,7 +29,7 @@ const PortPicker::Service PortPicker::services[17] = {
     {"NADPLN Manugistics", 8500},
 };
 
-PortPicker::PortPicker(int16_t selectedPort, QWidget *parent)
+PortPicker::PortPicker(uint16_t selectedPort, QWidget *parent)
     : QDialog(parent)
     , m_selectedPort(selectedPort)
     , m_currentPort(selectedPort)
@@ -72,7 +72,7 @@ PortPicker::PortPicker(int16_t selectedPort, QWidget *parent)
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-void PortPicker::item(int16_t port, const QString &text)
+void PortPicker::item(uint16_t port, const QString &text)
 {
     auto *entry = new QListWidgetItem(text, m_list);
     entry->setData(Qt::UserRole, int(port));
@@ -85,7 +85,7 @@ void PortPicker::selectport()
     const QList<QListWidgetItem *> selected = m_list->selectedItems();
     if (selected.isEmpty())
         return;
-    m_selectedPort = static_cast<int16_t>(selected.constFirst()->data(Qt::UserRole).toInt());
+    m_selectedPort = static_cast<uint16_t>(selected.constFirst()->data(Qt::UserRole).toInt());
     m_chosen = true;
     accept();
 }

@@ -19,15 +19,15 @@ public:
     struct Service
     {
         const char *text;
-        int16_t port;
+        uint16_t port;
     };
     static const Service services[17];
 
     // Opens with the entry of `selectedPort` selected, if the list has one.
-    explicit PortPicker(int16_t selectedPort, QWidget *parent = nullptr);
+    explicit PortPicker(uint16_t selectedPort, QWidget *parent = nullptr);
 
     // SelectedPort as the picker leaves it: the chosen service's port, or the port handed in.
-    int16_t selectedPort() const { return m_selectedPort; }
+    uint16_t selectedPort() const { return m_selectedPort; }
     // Whether the user chose a service (Select or double click) rather than cancelling.
     bool portChosen() const { return m_chosen; }
 
@@ -38,10 +38,11 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
-    void item(int16_t port, const QString &text);
+    void item(uint16_t port, const QString &text);
 
-    int16_t m_selectedPort;
-    int16_t m_currentPort;
+    // Ports 0 to 65535, as the user sees them.
+    uint16_t m_selectedPort;
+    uint16_t m_currentPort;
     bool m_chosen = false;
     QListWidget *m_list;
     QPushButton *m_select;

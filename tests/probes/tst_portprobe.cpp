@@ -214,9 +214,10 @@ private Q_SLOTS:
             << QByteArray() << 5 << true << none << Sending << 0
             << QStringLiteral("Send: The connection was reset by the remote side.")
             << QStringList {Connecting, Sending};
-        QTest::newRow("reset while reading")
-            << QByteArray() << 5 << false << none << r5 << 2 << QStringLiteral("\r\n*** Error on read ***")
-            << QStringList {Connecting, r5, none};
+        // Nothing was sent, so a reset after a reply is still a read error.
+        QTest::newRow("agent query reset after a reply")
+            << QByteArrayLiteral("OK\n") << 5 << false << none << r5 << 2
+            << QStringLiteral("OK\r\n\r\n*** Error on read ***") << QStringList {};
     }
     void peerThatNeverCloses()
     {
@@ -233,7 +234,7 @@ private Q_SLOTS:
         const auto onCaption = [&](const QString &caption) {
             abort = abort || (!abortAt.isNull() && caption == abortAt);
             if (!resetAt.isNull() && caption == resetAt) {
-                resets = peer.resetAll();
+                resets += peer.resetAll();
                 // Long enough for the reset to reach the probe's socket on loopback.
                 QThread::msleep(100);
             }
@@ -261,8 +262,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("greeting");
         QTest::addColumn<bool>("dosend");
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("mail server greets and says goodbye") << QByteArrayLiteral(
-            "220 mail ready\r\n221 bye\r\n") << true << QByteArrayLiteral("220 mail ready\r\n221 bye\r\n");
         QTest::newRow("closes at once") << QByteArray() << true << QByteArray();
         QTest::newRow("bare LF, EOT and NUL") << QByteArrayLiteral("line1\nli\004ne2\0\nend") << false
                                               << QByteArrayLiteral("line1\r\nline2\r\nend");
@@ -338,23 +337,20 @@ private Q_SLOTS:
         QTRY_COMPARE(trickle.openCount(), 0);
     }
 
+    // The closing text travels as ordinary data: every byte is in the peer's stream.
     void closingTextReachesPeer_data()
     {
         QTest::addColumn<int>("port");
-        QTest::addColumn<bool>("oobInline");
-        QTest::newRow("ephemeral port, urgent byte apart") << 0 << false;
-        QTest::newRow("ephemeral port, urgent byte inline") << 0 << true;
-        QTest::newRow("23 (urgent byte only)") << 23 << false;
-        QTest::newRow("13 sends nothing") << 13 << false;
+        QTest::newRow("ephemeral port") << 0;
+        QTest::newRow("23 (one EOT)") << 23;
+        QTest::newRow("13 sends nothing") << 13;
     }
     void closingTextReachesPeer()
     {
         QFETCH(int, port);
-        PeerScript script {QByteArrayLiteral("bye\r\n"), PeerScript::Then::Close};
-        QFETCH(bool, oobInline);
-        script.oobInline = oobInline;
         const QByteArray host = port ? privateLoopbackAddress(port) : QByteArrayLiteral("127.0.0.1");
-        LoopbackServer recorder(script, host, uint16_t(port));
+        LoopbackServer recorder(
+            {QByteArrayLiteral("bye\r\n"), PeerScript::Then::Close}, host, uint16_t(port));
         if (!recorder.isListening())
             QSKIP(qPrintable(QStringLiteral("cannot listen on a fixed port: ") + recorder.errorString()));
         const ProbeRun run = runProbe(recorder, 5, true);
@@ -364,14 +360,58 @@ private Q_SLOTS:
         QTRY_COMPARE(recorder.openCount(), 0);
         const QByteArray text = QuitText(int16_t(recorder.port()));
         QCOMPARE(run.captions.contains(Sending), !text.isEmpty());
-        if (oobInline || text.isEmpty()) {
-            QCOMPARE(recorder.received(), text);
-            QVERIFY(recorder.urgent().isEmpty());
-        } else {
-            // Sent with MSG_OOB: the last byte of the text is the urgent byte.
-            QCOMPARE(recorder.received(), text.chopped(1));
-            QCOMPARE(recorder.urgent(), text.right(1));
-        }
+        QCOMPARE(recorder.received(), text);
+        QVERIFY(recorder.urgent().isEmpty());
+    }
+
+    // Servers that read lines of the closing text and answer, as a mail server and
+    // sshd do. A server that closes with part of the text unread resets the
+    // connection; after a reply byte that counts as its close, before one it does not.
+    void lineReadingServer_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QByteArray>("greeting");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("mail server answers a whole QUIT line and closes")
+            << 25 << QByteArrayLiteral("220 mail ready\r\n") << QByteArrayLiteral("QUIT\r\n")
+            << QByteArrayLiteral("221 bye\r\n") << 1 << QByteArrayLiteral("220 mail ready\r\n221 bye\r\n");
+        QTest::newRow("ssh server refuses the first line and resets")
+            << 0 << QByteArrayLiteral("SSH-2.0-OpenSSH_9.2\r\n") << QByteArray()
+            << QByteArrayLiteral("Invalid SSH identification string.\r\n") << 1
+            << QByteArrayLiteral("SSH-2.0-OpenSSH_9.2\r\nInvalid SSH identification string.\r\n");
+        QTest::newRow("reset before any reply byte is a read error")
+            << 0 << QByteArray() << QByteArray() << QByteArray() << 2
+            << QByteArrayLiteral("\r\n*** Error on read ***");
+    }
+    void lineReadingServer()
+    {
+        QFETCH(int, port);
+        QFETCH(QByteArray, greeting);
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, answer);
+        PeerScript script {greeting, PeerScript::Then::Answer};
+        // An empty `line` answers whatever line comes first.
+        script.answer = [line, answer](const QByteArray &got) -> std::optional<QByteArray> {
+            if (!line.isEmpty() && got != line)
+                return std::nullopt;
+            return answer;
+        };
+        const QByteArray host = port ? privateLoopbackAddress(port) : QByteArrayLiteral("127.0.0.1");
+        LoopbackServer server(script, host, uint16_t(port));
+        if (!server.isListening())
+            QSKIP(qPrintable(QStringLiteral("cannot listen on a fixed port: ") + server.errorString()));
+        const ProbeRun run = runProbe(server, 3, true);
+        QVERIFY(run.done);
+        QTEST(int(run.status), "status");
+        QFETCH(QByteArray, text);
+        QCOMPARE(run.text, latin1(text));
+        const QByteArray sent = QuitText(int16_t(server.port()));
+        QVERIFY(server.urgent().isEmpty());
+        // The mail server read the whole text; the others stopped after its first line.
+        QCOMPARE(server.received(), line.isEmpty() ? sent.left(sent.indexOf('\n') + 1) : sent);
     }
 
     void destroyingCancelsSilently_data()

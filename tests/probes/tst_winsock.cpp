@@ -1,10 +1,18 @@
 #include "probes/HostResolver.h"
 #include "probes/WinSock.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -32,6 +40,44 @@ bool hostsFileAnswersLocalhost()
     };
     return matches("/etc/nsswitch.conf", "^hosts:[ \\t]+files\\b")
         && matches("/etc/hosts", "^127\\.0\\.0\\.1[ \\t]+([^#\\n]*[ \\t])?localhost([ \\t]|$)");
+}
+
+// A name service whose every lookup hangs until `release` is given, as one behind a
+// dead DNS server does; `started` counts the lookups under way.
+struct HangingNames
+{
+    std::shared_ptr<QSemaphore> started = std::make_shared<QSemaphore>();
+    std::shared_ptr<QSemaphore> release = std::make_shared<QSemaphore>();
+    NameService service() const
+    {
+        return [started = started, release = release](const QString &) {
+            started->release();
+            release->acquire();
+            return HostEntry {{0x0100007f}, 0};
+        };
+    }
+};
+
+const char *const HangingChildVariable = "SENTREL_TEST_HANGING_LOOKUP";
+
+// The whole program's ending in small: a lookup that never returns is under way
+// when the event loop quits, and main returns at once.
+int hangingLookupChild(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    HangingNames names;
+    HostResolver resolver(names.service());
+    QObject context;
+    resolver.ResolveHostAddress(
+        QStringLiteral("dead.dns.test"), &context, [](const ResolveResult &) { std::puts("answered"); });
+    if (!names.started->tryAcquire(1, 5000))
+        return 2;
+    QTimer::singleShot(0, &app, [] {
+        std::puts("quitting");
+        std::fflush(stdout);
+        QCoreApplication::quit();
+    });
+    return QCoreApplication::exec();
 }
 
 } // namespace
@@ -109,6 +155,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("looksUp");
         const QString none = QStringLiteral("255.255.255.255");
         const QString found = QStringLiteral("192.0.2.7");
+        QTest::newRow("first of two in the service's order")
+            << QStringLiteral("two") << QStringLiteral("192.0.2.9") << 0 << true;
+        QTest::newRow("an answer without addresses") << QStringLiteral("empty") << none << 11004 << true;
         QTest::newRow("dotted needs no lookup")
             << QStringLiteral("10.0.0.1") << QStringLiteral("10.0.0.1") << 0 << false;
         QTest::newRow("inet_addr quirks kept")
@@ -128,8 +177,13 @@ private Q_SLOTS:
         HostResolver r([&](const QString &n) {
             asked << n;
             lookupThread = QThread::currentThread();
-            return n == QStringLiteral("nowhere") ? ResolveResult {NoAddress, WsaError::HostNotFound}
-                                                  : ResolveResult {inet_addr("192.0.2.7"), 0};
+            if (n == QStringLiteral("nowhere"))
+                return HostEntry {{}, WsaError::HostNotFound};
+            if (n == QStringLiteral("empty"))
+                return HostEntry {};
+            if (n == QStringLiteral("two"))
+                return HostEntry {{inet_addr("192.0.2.9"), inet_addr("192.0.2.7")}, 0};
+            return HostEntry {{inet_addr("192.0.2.7")}, 0};
         });
         QObject ctx;
         ResolveResult got {0, -1};
@@ -151,7 +205,7 @@ private Q_SLOTS:
 
     void deadContextGetsNoAnswer()
     {
-        HostResolver r([](const QString &) { return ResolveResult {inet_addr("192.0.2.1"), 0}; });
+        HostResolver r([](const QString &) { return HostEntry {{inet_addr("192.0.2.1")}, 0}; });
         bool called = false;
         auto *ctx = new QObject;
         r.ResolveHostAddress(QStringLiteral("host"), ctx, [&](const ResolveResult &) { called = true; });
@@ -167,6 +221,39 @@ private Q_SLOTS:
         QVERIFY(!called);
     }
 
+    // Lookups that never return hold up neither the resolver's end nor the process's.
+    void hangingLookupsDoNotHoldTheEnd()
+    {
+        HangingNames names;
+        auto resolver = std::make_unique<HostResolver>(names.service());
+        QObject context;
+        int answers = 0;
+        for (int i = 0; i < 20; ++i)
+            resolver->ResolveHostAddress(
+                QStringLiteral("dead%1.test").arg(i), &context, [&](const ResolveResult &) { ++answers; });
+        QVERIFY(names.started->tryAcquire(8, 5000));
+        QElapsedTimer clock;
+        clock.start();
+        resolver.reset();
+        QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
+        // The hung lookups return only now; their answers go nowhere.
+        names.release->release(20);
+        QTest::qWait(100);
+        QCOMPARE(answers, 0);
+
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(HangingChildVariable), QStringLiteral("1"));
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForStarted());
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readLine().trimmed(), QByteArrayLiteral("quitting"));
+        QVERIFY2(child.waitForFinished(1000), "the process outlived a hanging lookup by a second");
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+    }
+
     void systemLookupOfLocalhost()
     {
         // Only a hosts file consulted first keeps this lookup off the network.
@@ -179,5 +266,13 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstWinSock)
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsSet(HangingChildVariable))
+        return hangingLookupChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    TstWinSock test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_winsock.moc"

@@ -1,3 +1,4 @@
+#include "CycleRig.h"
 #include "ScriptedPrompts.h"
 #include "TestFiles.h"
 #include "settings/ExportFile.h"
@@ -118,6 +119,10 @@ private Q_SLOTS:
     void writesCountAndUsedSlots()
     {
         QCOMPARE(writeExport(tableOf({exampleTarget()})), "0\r\n" + exampleLine + "\r\n");
+        // Readers of this format expect a signed 16-bit port.
+        Target high = exampleTarget();
+        high.Port = int16_t(45678);
+        QVERIFY(writeExport(tableOf({high})).contains("\",-19858,3000,"));
         Target free;
         free.Status = TargetStatus::Free;
         QCOMPARE(writeExport(tableOf({named(QStringLiteral("a")), free, named(QStringLiteral("c"))})),
@@ -157,7 +162,7 @@ private Q_SLOTS:
         QCOMPARE(r.targets[1].Hostname, QStringLiteral("next"));
     }
 
-    // Fields are read one after another, whatever the line structure; texts as UTF-8 or else Latin-1.
+    // Fields are read one after another, whatever the line structure; texts as UTF-8 or else Windows-1252.
     void reads_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -178,9 +183,14 @@ private Q_SLOTS:
         QTest::newRow("lines after the last record")
             << "0\r\n" + a + "\r\ngarbage,,,\"unterminated\r\nmore" << QStringLiteral("a,1,2,1,0,1,d,u,3,1");
         QTest::newRow("utf-8") << withDesc("Caf\xc3\xa9") << QStringLiteral("h,1,2,1,1,1,Caf\u00e9,u,3,1");
-        QTest::newRow("latin-1") << withDesc("Caf\xe9") << QStringLiteral("h,1,2,1,1,1,Caf\u00e9,u,3,1");
-        QTest::newRow("latin-1 pair that is no utf-8")
-            << withDesc("\xc3\x28") << QStringLiteral("h,1,2,1,1,1,\u00c3(,u,3,1");
+        // 0x81 is one of the five bytes Windows-1252 leaves unassigned.
+        QTest::newRow("windows-1252")
+            << withDesc("Caf\xe9 \x80 \x93q\x94 \x96 \x85 \x81 \xc3\x28")
+            << QStringLiteral(
+                   "h,1,2,1,1,1,Caf\u00e9 \u20ac \u201cq\u201d \u2013 \u2026 \u0081 \u00c3(,u,3,1");
+        QTest::newRow("ports as the user sees them or signed")
+            << QByteArray("0,\"h\",45678,-2,#TRUE#,#TRUE#,#TRUE#,\"d\",\"u\",3,#TRUE#")
+            << QStringLiteral("h,-19858,-2,1,1,1,d,u,3,1");
         // Written by a program that did not double quotes: the text ends at the second quote and the rest
         // of the field is dropped.
         QTest::newRow("undoubled quote")
@@ -311,6 +321,33 @@ private Q_SLOTS:
         QVERIFY(writeBytes(path("backup.exp"), "0\r\n" + exampleLine + "\r\n"));
         QVERIFY(importFrom(table, path("backup"), prompts));
         QCOMPARE(hostsOf(table), QStringLiteral("192.0.2.10"));
+    }
+
+    // A port above 32767 in either form is checked on that port.
+    void importedHighPortIsCheckedOnThatPort_data()
+    {
+        QTest::addColumn<bool>("signedForm");
+        QTest::newRow("as the user sees it") << false;
+        QTest::newRow("signed 16-bit") << true;
+    }
+    void importedHighPortIsCheckedOnThatPort()
+    {
+        QFETCH(bool, signedForm);
+        const auto server = highPortServer({QByteArrayLiteral("220 ready\r\n")});
+        QVERIFY(server);
+        const int port = signedForm ? int(int16_t(server->port())) : int(server->port());
+        QVERIFY(writeBytes(path("high.exp"),
+            QStringLiteral("0\r\n\"%1\",%2,3000,#FALSE#,#TRUE#,#FALSE#,\"d\",\"u\",5,#FALSE#\r\n")
+                .arg(FormatDottedAddress(server->address()))
+                .arg(port)
+                .toLatin1()));
+        TargetTable table;
+        ScriptedPrompts prompts;
+        QVERIFY(importFrom(table, path("high.exp"), prompts));
+        CycleRig rig;
+        QVERIFY(rig.runCycleOn(table[0]));
+        QCOMPARE(server->acceptedCount(), 1);
+        QCOMPARE(rig.table[0].Status, TargetStatus::Ok);
     }
 
     void importFailuresKeepOldTable_data()

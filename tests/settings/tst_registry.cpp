@@ -1,3 +1,4 @@
+#include "CycleRig.h"
 #include "settings/Registry.h"
 #include "settings/SettingsStore.h"
 
@@ -141,7 +142,7 @@ private Q_SLOTS:
             "Window/Width=9000|Window/Height=6000|Window/GHeight=0|Window/DHeight=0|Window/DTop=0|"
             "Window/Left=120|Window/Top=240|Window/Split=0|Window/Details=False|Window/Enable=True|"
             "Window/Delay= 5|Window/Decay= 5|Window/Col0=1500|Window/Col1=2000|Window/Col2=7500|"
-            "Window/Parallel=32|Logging/Filename=|Logging/Enable=False|Logging/LogMode=0|Logging/LogSep=,|"
+            "Window/Parallel=128|Logging/Filename=|Logging/Enable=False|Logging/LogMode=0|Logging/LogSep=,|"
             "PopUp/Warn=False|PopUp/Error=True")
                                    .split(u'|');
         expected.sort();
@@ -241,7 +242,7 @@ private Q_SLOTS:
     void storedTextsRoundTrip()
     {
         QStringList lines = QStringLiteral(
-            "Targets/MaxHostNo=0|Targets/Hostname 0=nw-server|Targets/Port 0=-2|Targets/PXPort 0=32767|"
+            "Targets/MaxHostNo=0|Targets/Hostname 0=nw-server|Targets/Port 0=45678|Targets/PXPort 0=32767|"
             "Targets/UsePX 0=False|Targets/UseM 0=False|Targets/UseP 0=True|Targets/UseIPX 0=True|"
             "Targets/Load 0=True|Targets/LoadLevel 0=-2147483648|Targets/Slots 0=False|Targets/MinSlots "
             "0=-32768|"
@@ -267,6 +268,22 @@ private Q_SLOTS:
         QCOMPARE(storedLines(m_path), lines);
     }
 
+    // A port above 32767 is checked on that port, not read as the default 13.
+    void highPortIsCheckedOnThatPort()
+    {
+        const auto server = test::highPortServer({QByteArrayLiteral("220 ready\r\n")});
+        QVERIFY(server);
+        writeRaw(m_path,
+            {QStringLiteral("Targets/MaxHostNo=0"),
+                QStringLiteral("Targets/Hostname 0=") + FormatDottedAddress(server->address()),
+                QStringLiteral("Targets/Port 0=%1").arg(server->port()),
+                QStringLiteral("Targets/UsePX 0=False")});
+        test::CycleRig rig;
+        QVERIFY(rig.runCycleOn(load(m_path).table[0]));
+        QCOMPARE(server->acceptedCount(), 1);
+        QCOMPARE(rig.table[0].Status, TargetStatus::Ok);
+    }
+
     // An empty store: fixed defaults, except window keys, which keep the window's values within the limits.
     void firstStartDefaults()
     {
@@ -280,7 +297,7 @@ private Q_SLOTS:
         QCOMPARE(
             (QVariantList {s.Delay, s.Decay, s.Warn, s.Error, s.Filename, s.LogMode, s.LogSep, s.Parallel}),
             (QVariantList {int16_t(1), int16_t(5), false, true, defaultLog, int16_t(0), QStringLiteral(","),
-                int16_t(32)}));
+                int16_t(128)}));
         QCOMPARE((QList<double> {w.Left, w.Top, w.Width, w.Height, w.GHeight, w.DHeight, w.DTop, w.Split}),
             (QList<double> {0, 4500, 4665, 5000, 2000, 1000, 2500, 0}));
         QCOMPARE((QList<int> {w.Col0, w.Col1, w.Col2}), (QList<int> {1111, 2222, 7500}));
@@ -327,14 +344,16 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("expected");
-        const char *const cases[][2] = {{"Targets/Port 0=70000", "13"}, {"Targets/UsePX 0=yes", "True"},
-            {"Targets/UseP 0=1", "False"}, {"Targets/LoadLevel 0=99999999999", "100"},
-            {"Targets/LoadLevel 0=2147483647", "2147483647"}, {"Targets/Timeout 0=1e3", "60"},
-            {"Targets/TimeOK 0=maybe", "False"}, {"Window/Delay=70000", " 1"}, {"Window/Decay=x", " 5"},
-            {"PopUp/Warn=T", "False"}, {"PopUp/Error=F", "True"}, {"Window/Parallel=0", "32"},
-            {"Window/Parallel=257", "32"}, {"Window/Parallel=256", "256"}, {"Window/Parallel=1", "1"},
-            {"Window/Col2=12.5", "7500"}, {"Window/Enable=no", "True"}, {"Logging/Enable=x", "False"},
-            {"Window/Width=wide", "6000"}};
+        // A port is written as the user sees it; a negative one from an earlier save
+        // names the same 16 bits.
+        const char *const cases[][2] = {{"Targets/Port 0=70000", "13"}, {"Targets/Port 0=-32769", "13"},
+            {"Targets/PXPort 0=-2", "65534"}, {"Targets/UsePX 0=yes", "True"}, {"Targets/UseP 0=1", "False"},
+            {"Targets/LoadLevel 0=99999999999", "100"}, {"Targets/LoadLevel 0=2147483647", "2147483647"},
+            {"Targets/Timeout 0=1e3", "60"}, {"Targets/TimeOK 0=maybe", "False"},
+            {"Window/Delay=70000", " 1"}, {"Window/Decay=x", " 5"}, {"PopUp/Warn=T", "False"},
+            {"PopUp/Error=F", "True"}, {"Window/Parallel=0", "128"}, {"Window/Parallel=257", "128"},
+            {"Window/Parallel=256", "256"}, {"Window/Parallel=1", "1"}, {"Window/Col2=12.5", "7500"},
+            {"Window/Enable=no", "True"}, {"Logging/Enable=x", "False"}, {"Window/Width=wide", "6000"}};
         for (const auto &c : cases)
             QTest::newRow(c[0]) << QString::fromLatin1(c[0]) << QString::fromLatin1(c[1]);
     }

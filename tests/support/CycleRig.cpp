@@ -14,26 +14,26 @@ namespace sentrel::test {
 
 namespace {
 
-// An address in 127.100.0.0 - 127.199.255.255 and a port in 10000 - 31999.
-QByteArray randomLoopback(uint16_t &port)
+// An address in 127.100.0.0 - 127.199.255.255 and a port in [lowest, highest).
+QByteArray randomLoopback(uint16_t &port, int lowest = 10000, int highest = 32000)
 {
     auto *rng = QRandomGenerator::global();
-    port = static_cast<uint16_t>(rng->bounded(10000, 32000));
+    port = static_cast<uint16_t>(rng->bounded(lowest, highest));
     return QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200)) + '.'
         + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
 }
 
 } // namespace
 
-NameLookup FakeNames::lookup()
+NameService FakeNames::lookup()
 {
     return [this](const QString &name) {
         QMutexLocker lock(&m_mutex);
         ++m_lookups;
         const auto it = m_names.constFind(name);
         if (it == m_names.constEnd())
-            return ResolveResult {NoAddress, WsaError::HostNotFound};
-        return ResolveResult {*it, WsaError::NoError};
+            return HostEntry {{}, WsaError::HostNotFound};
+        return HostEntry {{*it}, WsaError::NoError};
     };
 }
 
@@ -107,22 +107,42 @@ bool CycleRig::runCycle(int timeoutMs)
     return !monitor->CycleRunning();
 }
 
+bool CycleRig::runCycleOn(const Target &t)
+{
+    table.assign({t});
+    return runCycle();
+}
+
 QString CycleRig::rowText(int16_t index) const
 {
     const int row = table[index].Row;
     return grid.cell(row, 0) + QLatin1Char('|') + grid.cell(row, 1) + QLatin1Char('|') + grid.cell(row, 2);
 }
 
-std::unique_ptr<LoopbackServer> lowPortServer(const PeerScript &script)
+namespace {
+
+std::unique_ptr<LoopbackServer> portServer(const PeerScript &script, int lowest, int highest)
 {
     for (int attempt = 0; attempt < 50; ++attempt) {
         uint16_t port = 0;
-        const QByteArray address = randomLoopback(port);
+        const QByteArray address = randomLoopback(port, lowest, highest);
         auto server = std::make_unique<LoopbackServer>(script, address, port);
         if (server->isListening())
             return server;
     }
     return nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<LoopbackServer> lowPortServer(const PeerScript &script)
+{
+    return portServer(script, 10000, 32000);
+}
+
+std::unique_ptr<LoopbackServer> highPortServer(const PeerScript &script)
+{
+    return portServer(script, 40000, 65536);
 }
 
 QString refusingHost()

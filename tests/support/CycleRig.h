@@ -66,7 +66,7 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_lookups;
     }
-    NameLookup lookup();
+    NameService lookup();
 
 private:
     mutable QMutex m_mutex;
@@ -107,6 +107,8 @@ struct CycleRig
     int16_t addPortCheck(const QString &desc, const LoopbackServer &server, int16_t timeout = 5);
     // Runs one cycle to its end (or fails the wait after `timeoutMs`).
     bool runCycle(int timeoutMs = 30000);
+    // Makes `t` the only Target and runs one cycle over it.
+    bool runCycleOn(const Target &t);
     // The grid row of a Target: its three visible cells joined by "|".
     QString rowText(int16_t index) const;
 
@@ -126,6 +128,10 @@ struct CycleRig
 // A TCP server on an address of its own in 127.0.0.0/8 and a port below 32768,
 // since a Target's port is a signed 16-bit number.
 std::unique_ptr<LoopbackServer> lowPortServer(const PeerScript &script);
+
+// A TCP server on an address of its own in 127.0.0.0/8 and a port above 32767,
+// which a Target holds as a negative 16-bit number.
+std::unique_ptr<LoopbackServer> highPortServer(const PeerScript &script);
 
 // A loopback address where nothing listens: every port there refuses.
 QString refusingHost();

@@ -74,6 +74,7 @@ struct LoopbackServer::Connection
     std::unique_ptr<QSocketNotifier> writeNotifier;
     std::unique_ptr<QTimer> trickle;
     QByteArray pending;
+    QByteArray line; // Then::Answer: the line read so far
     bool shutAfterFlush = false;
 };
 
@@ -123,13 +124,9 @@ void LoopbackServer::acceptAll()
         auto owned = std::make_unique<Connection>();
         Connection &c = *owned;
         c.fd = std::move(fd);
-        if (m_script.oobInline) {
-            const int one = 1;
-            ::setsockopt(c.fd.get(), SOL_SOCKET, SO_OOBINLINE, &one, sizeof one);
-        } else {
-            c.urgentNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Exception);
-            connect(c.urgentNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onUrgent(c); });
-        }
+        // Urgent data stay out of the stream, the socket default that servers keep.
+        c.urgentNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Exception);
+        connect(c.urgentNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onUrgent(c); });
         c.readNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Read);
         connect(c.readNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onReadable(c); });
         c.writeNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Write);
@@ -144,6 +141,7 @@ void LoopbackServer::acceptAll()
             flush(c);
             break;
         case PeerScript::Then::Silent:
+        case PeerScript::Then::Answer:
             break;
         case PeerScript::Then::Trickle:
             c.trickle = std::make_unique<QTimer>();
@@ -169,16 +167,33 @@ void LoopbackServer::onUrgent(Connection &c)
 void LoopbackServer::onReadable(Connection &c)
 {
     // The urgent byte first: a plain read past the mark skips it for good.
-    if (c.urgentNotifier)
-        onUrgent(c);
+    onUrgent(c);
     char buf[4096];
-    const ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, 0);
+    const bool answering = m_script.then == PeerScript::Then::Answer;
+    const ssize_t n = ::recv(c.fd.get(), buf, answering ? 1 : sizeof buf, 0);
     if (n > 0) {
         m_received.append(buf, n);
+        if (answering)
+            answerLine(c, buf[0]);
         return;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
         return;
+    drop(c);
+}
+
+void LoopbackServer::answerLine(Connection &c, char byte)
+{
+    c.line += byte;
+    if (byte != '\n')
+        return;
+    const std::optional<QByteArray> reply = m_script.answer(c.line);
+    c.line.clear();
+    if (!reply)
+        return;
+    // Loopback takes a short answer whole, so a plain close follows it; bytes the
+    // client sent after the line are still unread, and the kernel then resets.
+    ::send(c.fd.get(), reply->constData(), size_t(reply->size()), MSG_NOSIGNAL);
     drop(c);
 }
 
@@ -220,8 +235,7 @@ void LoopbackServer::drop(Connection &c)
 {
     c.readNotifier->setEnabled(false);
     c.writeNotifier->setEnabled(false);
-    if (c.urgentNotifier)
-        c.urgentNotifier->setEnabled(false);
+    c.urgentNotifier->setEnabled(false);
     if (c.trickle)
         c.trickle->stop();
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {

@@ -8,7 +8,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace sentrel::test {
@@ -28,6 +30,10 @@ struct PeerScript
         Silent, // send the greeting, then nothing; never close
         Trickle, // send the greeting, then `chunk` every `intervalMs`; never close
         Stream, // send the greeting, then `chunk` over and over as fast as possible
+        // send the greeting, then read one byte at a time, as sshd does, and hand
+        // each complete line (LF included) to `answer`; once it answers, send the
+        // answer and close at once, leaving any later client bytes unread
+        Answer,
     };
     PeerScript(QByteArray greeting = {}, Then then = Then::Close)
         : greeting(std::move(greeting))
@@ -38,8 +44,8 @@ struct PeerScript
     Then then;
     QByteArray chunk = QByteArrayLiteral(".");
     int intervalMs = 1000;
-    // Read urgent data inline (SO_OOBINLINE) instead of as out-of-band bytes.
-    bool oobInline = false;
+    // For Then::Answer: the reply to a line, or nothing to keep reading.
+    std::function<std::optional<QByteArray>(const QByteArray &line)> answer;
 };
 
 // A TCP server on a loopback address, driven by the Qt event loop, that plays
@@ -61,9 +67,9 @@ public:
     int acceptedCount() const { return m_accepted; }
     // Connections not yet closed by the client.
     int openCount() const { return int(m_connections.size()); }
-    // Bytes received in the normal stream (inline urgent bytes included).
+    // Bytes received in the normal stream.
     QByteArray received() const { return m_received; }
-    // Bytes received as out-of-band data.
+    // Bytes received as out-of-band (urgent) data, which the stream never sees.
     QByteArray urgent() const { return m_urgent; }
     // Accepts every waiting connection and aborts all open ones with a reset at
     // once; returns how many were reset.
@@ -75,6 +81,7 @@ private:
     void acceptAll();
     void onReadable(Connection &c);
     void onUrgent(Connection &c);
+    void answerLine(Connection &c, char byte);
     void onWritable(Connection &c);
     void queue(Connection &c, const QByteArray &bytes);
     void flush(Connection &c);

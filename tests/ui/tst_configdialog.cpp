@@ -1,3 +1,4 @@
+#include "CycleRig.h"
 #include "ScriptedPrompts.h"
 #include "ui/ConfigDialog.h"
 #include "ui/PortPicker.h"
@@ -222,10 +223,10 @@ private Q_SLOTS:
         row("everything wrong", "xm", edit("txthostname=;txtpxport=0;txtmport=19"), {},
             {noHost, pellix, chargen}, false);
         row("both ports missing", "xm", edit("txtpxport=;txtmport="), {}, {pellix, checking}, false);
-        row("pellix port beyond 16 bits", "m", edit("txtpxport=40000"), {},
-            only("Pellix port must be a number from -32768 to 32767"), false);
+        row("negative pellix port", "m", edit("txtpxport=-1"), {},
+            only("Pellix port must be a number from 0 to 65535"), false);
         row("port beyond 16 bits", "m", edit("txtmport=65536"), {},
-            only("Monitoring port must be a number from -32768 to 32767"), false);
+            only("Monitoring port must be a number from 0 to 65535"), false);
         row("timeout below 16 bits", "m", edit("txttimeout=-40000"), {},
             only("Socket timeout must be a number from -32768 to 32767"), false);
         row("round-trip limit beyond 16 bits", "m", edit("txtmaxrtt=1e9"), {},
@@ -236,7 +237,8 @@ private Q_SLOTS:
             only("Load level must be a number from -2147483648 to 2147483647"), false);
         row("host of 256 characters", "m", longHost + QLatin1Char('a'), {},
             only("Hostname may not be longer than 255 characters"), false);
-        row("longest values that fit", "m", longHost + edit(";txttimeout=32767;txtload=-2147483648"), {}, {},
+        row("longest values that fit", "m",
+            longHost + edit(";txtmport=65535;txtpxport=65535;txttimeout=32767;txtload=-2147483648"), {}, {},
             true);
     }
     void validation()
@@ -402,6 +404,26 @@ private Q_SLOTS:
         QCOMPARE(t.Info, QStringLiteral("Connection refused"));
     }
 
+    // A port above 32767 typed into the box is shown as typed and checked on that port.
+    void highPortIsCheckedOnThatPort()
+    {
+        const auto server = test::highPortServer({QByteArrayLiteral("220 ready\r\n")});
+        QVERIFY(server);
+        Target t = webTarget();
+        t.Hostname = FormatDottedAddress(server->address());
+        Rig rig(t);
+        rig.box("txtmport")->clear();
+        QTest::keyClicks(rig.box("txtmport"), QString::number(server->port()));
+        rig.click("cmdok");
+        QVERIFY(rig.dialog.editAccepted());
+        rig.dialog.storeInto(t);
+        QCOMPARE(Rig(t).box("txtmport")->text(), QString::number(server->port()));
+        test::CycleRig cycle;
+        QVERIFY(cycle.runCycleOn(t));
+        QCOMPARE(server->acceptedCount(), 1);
+        QCOMPARE(cycle.table[0].Status, TargetStatus::Ok);
+    }
+
     void promptHandsThePortToThePicker_data()
     {
         QTest::addColumn<QString>("start");
@@ -414,6 +436,8 @@ private Q_SLOTS:
             << "80" << QStringLiteral("Web server") << "" << QStringLiteral(" 80") << "Web server";
         QTest::newRow("3000 selects nothing, SNMP")
             << "3000" << QString() << "SNMP Agent" << QStringLiteral(" 161") << other;
+        QTest::newRow("above 32767 handed over and back")
+            << "45678" << QString() << "" << QStringLiteral(" 45678") << other;
         QTest::newRow("text cancelled gives 0") << "abc" << QString() << "" << QStringLiteral(" 0") << other;
         QTest::newRow("too large stays as typed")
             << "99999" << QString() << "" << QStringLiteral("99999") << other;

@@ -55,7 +55,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("chosen");
         QTest::newRow("keeps the offered port") << 80 << -1 << 80 << true;
         QTest::newRow("takes the chosen entry") << 80 << 7 << 53 << true;
-        QTest::newRow("nothing selected stays open") << 3000 << -1 << 3000 << false;
+        QTest::newRow("nothing selected stays open, port above 32767 kept") << 45678 << -1 << 45678 << false;
     }
     void select()
     {
@@ -63,14 +63,14 @@ private Q_SLOTS:
         QFETCH(int, row);
         QFETCH(int, port);
         QFETCH(bool, chosen);
-        PortPicker picker(static_cast<int16_t>(offered));
+        PortPicker picker(static_cast<uint16_t>(offered));
         picker.open();
         if (row >= 0)
             listOf(picker)->setCurrentRow(row);
         QTest::mouseClick(buttonOf(picker, "cmdselect"), Qt::LeftButton);
         QCOMPARE(picker.isVisible(), !chosen);
         QCOMPARE(picker.portChosen(), chosen);
-        QCOMPARE(picker.selectedPort(), int16_t(port));
+        QCOMPARE(picker.selectedPort(), uint16_t(port));
         QCOMPARE(picker.result(), int(chosen ? QDialog::Accepted : QDialog::Rejected));
     }
 

@@ -55,7 +55,7 @@ private Q_SLOTS:
         QCOMPARE(rig.box("txtdecay")->text(), QStringLiteral(" 5"));
         QCOMPARE(rig.box("txtlbfont")->text(), QStringLiteral(" 10"));
         QCOMPARE(rig.box("txtdbfont")->text(), QStringLiteral(" 8.25"));
-        QCOMPARE(rig.box("txtparallel")->text(), QStringLiteral(" 32"));
+        QCOMPARE(rig.box("txtparallel")->text(), QStringLiteral(" 128"));
         QVERIFY(!rig.check("chkwarn")->isChecked());
         QVERIFY(rig.check("chkerror")->isChecked());
     }
@@ -68,24 +68,24 @@ private Q_SLOTS:
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("delay"); // 7 before
         QTest::addColumn<int>("decay"); // 5 before
-        QTest::addColumn<int>("parallel"); // 32 before
+        QTest::addColumn<int>("parallel"); // 128 before
         QTest::addColumn<double>("font"); // reported for both boxes; 0: not reported, the font stays
-        QTest::newRow("zero ignored") << "0" << true << 7 << 5 << 32 << 0.0;
-        QTest::newRow("negative ignored") << "-3" << true << 7 << 5 << 32 << 0.0;
-        QTest::newRow("text ignored") << "abc" << true << 7 << 5 << 32 << 0.0;
-        QTest::newRow("empty ignored") << "" << true << 7 << 5 << 32 << 0.0;
+        QTest::newRow("zero ignored") << "0" << true << 7 << 5 << 128 << 0.0;
+        QTest::newRow("negative ignored") << "-3" << true << 7 << 5 << 128 << 0.0;
+        QTest::newRow("text ignored") << "abc" << true << 7 << 5 << 128 << 0.0;
+        QTest::newRow("empty ignored") << "" << true << 7 << 5 << 128 << 0.0;
         QTest::newRow("2.5 to even, fonts unrounded") << "2.5" << true << 2 << 2 << 2 << 2.5;
         QTest::newRow("3.5 to even") << "3.5" << true << 4 << 4 << 4 << 3.5;
-        QTest::newRow("0.4: interval 0, decay would divide by 0") << "0.4" << true << 0 << 5 << 32 << 0.4;
+        QTest::newRow("0.4: interval 0, decay would divide by 0") << "0.4" << true << 0 << 5 << 128 << 0.4;
         QTest::newRow("trailing text") << "10 min" << true << 10 << 10 << 10 << 10.0;
         QTest::newRow("one") << "1" << true << 1 << 1 << 1 << 1.0;
         QTest::newRow("parallel top") << "256" << true << 256 << 256 << 256 << 256.0;
-        QTest::newRow("above parallel top") << "257" << true << 257 << 257 << 32 << 257.0;
-        QTest::newRow("font top") << "512" << true << 512 << 512 << 32 << 512.0;
-        QTest::newRow("beyond the toolkit's fonts") << "513" << true << 513 << 513 << 32 << 0.0;
-        QTest::newRow("16-bit top") << "32767" << true << 32767 << 32767 << 32 << 0.0;
-        QTest::newRow("beyond 16 bits ignored") << "32768" << true << 7 << 5 << 32 << 0.0;
-        QTest::newRow("cancel after editing every box") << "3" << false << 7 << 5 << 32 << 0.0;
+        QTest::newRow("above parallel top") << "257" << true << 257 << 257 << 128 << 257.0;
+        QTest::newRow("font top") << "512" << true << 512 << 512 << 128 << 512.0;
+        QTest::newRow("beyond the toolkit's fonts") << "513" << true << 513 << 513 << 128 << 0.0;
+        QTest::newRow("16-bit top") << "32767" << true << 32767 << 32767 << 128 << 0.0;
+        QTest::newRow("beyond 16 bits ignored") << "32768" << true << 7 << 5 << 128 << 0.0;
+        QTest::newRow("cancel after editing every box") << "3" << false << 7 << 5 << 128 << 0.0;
     }
     void okReadsEveryBoxCancelNone()
     {
