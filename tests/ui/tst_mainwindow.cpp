@@ -246,7 +246,6 @@ private Q_SLOTS:
         QTest::addColumn<double>("font"); // the grid's font afterwards; 0 for the small-mode size
         QTest::newRow("untouched") << QStringLiteral("-") << 0.0;
         QTest::newRow("zero") << QStringLiteral("0") << 0.0;
-        QTest::newRow("empty") << QString() << 0.0;
         QTest::newRow("a size") << QStringLiteral("12") << 12.0;
     }
     void preferencesOkKeepsAFontChangedMeanwhile()
