@@ -52,7 +52,7 @@ public:
     void setAbortEnabled(bool) override { }
     void setLogCommandsEnabled(bool) override { }
     void beep() override { }
-    void raiseAlert(const QString &) override { }
+    void raiseAlert(const ProblemAlert &) override { }
 };
 
 // The messages a window would show in a box go to stderr; there is nobody to ask.

@@ -71,8 +71,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("parallel"); // 128 before
         QTest::addColumn<double>("font"); // reported for both boxes; 0: not reported, the font stays
         QTest::newRow("zero ignored") << "0" << true << 7 << 5 << 128 << 0.0;
-        QTest::newRow("negative ignored") << "-3" << true << 7 << 5 << 128 << 0.0;
-        QTest::newRow("text ignored") << "abc" << true << 7 << 5 << 128 << 0.0;
         QTest::newRow("empty ignored") << "" << true << 7 << 5 << 128 << 0.0;
         QTest::newRow("2.5 to even, fonts unrounded") << "2.5" << true << 2 << 2 << 2 << 2.5;
         QTest::newRow("3.5 to even") << "3.5" << true << 4 << 4 << 4 << 3.5;
