@@ -11,6 +11,7 @@
 #include <QPushButton>
 
 #include <limits>
+#include <utility>
 
 namespace sentrel {
 
@@ -112,11 +113,12 @@ PreferencesDialog::PreferencesDialog(GlobalSettings &settings, double gridFontSi
     txtfreq->setText(spaced(settings.Delay));
     txtdecay->setText(spaced(settings.Decay));
     txtparallel->setText(spaced(settings.Parallel));
-    chkwarn->setChecked(settings.Warn);
-    chkerror->setChecked(settings.Error);
-    chktray->setChecked(m_desktop->HideToTray);
-    chknotify->setChecked(m_desktop->Notify);
-    chkgroup->setChecked(m_desktop->GroupAlerts);
+    for (auto [box, value] : {std::pair {chkwarn, settings.Warn}, std::pair {chkerror, settings.Error},
+             std::pair {chktray, m_desktop->HideToTray}, std::pair {chknotify, m_desktop->Notify},
+             std::pair {chkgroup, m_desktop->GroupAlerts}}) {
+        box->setChecked(value);
+        m_loadedChecks.insert(box, value);
+    }
 
     connect(cmdok, &QPushButton::clicked, this, &PreferencesDialog::cmdokClicked);
     connect(cmdcancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -142,8 +144,8 @@ void PreferencesDialog::cmdokClicked()
     // A decay rate of 0 would make the ping average divide by zero, so it is ignored like "0".
     if (const auto decay = positiveWhole(txtdecay, 1, Max16))
         m_settings.Decay = static_cast<int16_t>(*decay);
-    m_settings.Warn = chkwarn->isChecked();
-    m_settings.Error = chkerror->isChecked();
+    applyChanged(chkwarn, m_settings.Warn);
+    applyChanged(chkerror, m_settings.Error);
     // An interval that rounds to 0 is kept: the scheduler runs it like 1.
     if (const auto delay = positiveWhole(txtfreq, 0, Max16))
         m_settings.Delay = static_cast<int16_t>(*delay);
@@ -153,10 +155,18 @@ void PreferencesDialog::cmdokClicked()
         Q_EMIT gridFontSizeChosen(*grid);
     if (const auto details = typedFontSize(txtdbfont))
         Q_EMIT detailsFontSizeChosen(*details);
-    m_desktop->HideToTray = chktray->isChecked();
-    m_desktop->Notify = chknotify->isChecked();
-    m_desktop->GroupAlerts = chkgroup->isChecked();
+    applyChanged(chktray, m_desktop->HideToTray);
+    applyChanged(chknotify, m_desktop->Notify);
+    applyChanged(chkgroup, m_desktop->GroupAlerts);
     accept();
+}
+
+void PreferencesDialog::applyChanged(const QCheckBox *box, bool &value) const
+{
+    // The window is modeless: a switch flipped elsewhere while it was open (Shift+F12) must
+    // not be undone by a box the user left as it was loaded.
+    if (box->isChecked() != m_loadedChecks.value(box))
+        value = box->isChecked();
 }
 
 } // namespace sentrel

@@ -4,6 +4,7 @@
 #include "settings/DesktopSettings.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QPointer>
 
 class QCheckBox;
@@ -42,6 +43,8 @@ Q_SIGNALS:
 
 private:
     void cmdokClicked();
+    // Writes the box to value only when the user changed it since the window was loaded.
+    void applyChanged(const QCheckBox *box, bool &value) const;
 
     GlobalSettings &m_settings;
     QCheckBox *chkwarn;
@@ -56,6 +59,8 @@ private:
     QCheckBox *chktray;
     QCheckBox *chknotify;
     QCheckBox *chkgroup;
+    // Each check box's state when the window was loaded.
+    QHash<const QCheckBox *, bool> m_loadedChecks;
 };
 
 } // namespace sentrel

@@ -110,6 +110,19 @@ private Q_SLOTS:
         QCOMPARE(std::tuple(rig.detailsSpy.size(), Rig::chosen(rig.detailsSpy)), std::tuple(font > 0, font));
     }
 
+    void untouchedBoxesKeepSwitchesFlippedMeanwhile()
+    {
+        // Shift+F12 and the window's own settings change while the modeless window is open.
+        Rig rig;
+        rig.settings.Warn = true;
+        rig.settings.Error = false;
+        QTest::mouseClick(rig.check("chkerror"), Qt::LeftButton);
+        QTest::mouseClick(rig.check("chkerror"), Qt::LeftButton);
+        rig.click("cmdok");
+        QVERIFY(rig.settings.Warn);
+        QVERIFY(!rig.settings.Error);
+    }
+
     void oneInstanceNotReloaded()
     {
         GlobalSettings settings;
