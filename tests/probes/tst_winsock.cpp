@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -17,6 +18,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netdb.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 using namespace sentrel;
 
@@ -31,15 +34,23 @@ struct CodeRow
 };
 
 // Whether the name service asks /etc/hosts first and finds localhost there as 127.0.0.1.
+bool fileMatches(const char *path, const char *pattern)
+{
+    QFile file(QString::fromLatin1(path));
+    const QRegularExpression re(QString::fromLatin1(pattern), QRegularExpression::MultilineOption);
+    return file.open(QIODevice::ReadOnly) && re.match(QString::fromLatin1(file.readAll())).hasMatch();
+}
+
+// Whether the name service asks the hosts file before any name server.
+bool hostsFileFirst()
+{
+    return fileMatches("/etc/nsswitch.conf", "^hosts:[ \\t]+files\\b");
+}
+
 bool hostsFileAnswersLocalhost()
 {
-    const auto matches = [](const char *path, const char *pattern) {
-        QFile file(QString::fromLatin1(path));
-        const QRegularExpression re(QString::fromLatin1(pattern), QRegularExpression::MultilineOption);
-        return file.open(QIODevice::ReadOnly) && re.match(QString::fromLatin1(file.readAll())).hasMatch();
-    };
-    return matches("/etc/nsswitch.conf", "^hosts:[ \\t]+files\\b")
-        && matches("/etc/hosts", "^127\\.0\\.0\\.1[ \\t]+([^#\\n]*[ \\t])?localhost([ \\t]|$)");
+    return hostsFileFirst()
+        && fileMatches("/etc/hosts", "^127\\.0\\.0\\.1[ \\t]+([^#\\n]*[ \\t])?localhost([ \\t]|$)");
 }
 
 // A name service whose every lookup hangs until `release` is given, as one behind a
@@ -78,6 +89,20 @@ int hangingLookupChild(int argc, char *argv[])
         QCoreApplication::quit();
     });
     return QCoreApplication::exec();
+}
+
+const char *const HostsOrderChildVariable = "SENTREL_TEST_HOSTS_FILE";
+
+// Looks up "two.sentrel.test" with the given file in place of /etc/hosts, in a
+// mount namespace of its own, and prints the addresses in the order they came.
+int hostsOrderChild(const QByteArray &hostsFile)
+{
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || ::mount(hostsFile.constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+        return 77;
+    for (const uint32_t address : systemNameService(QStringLiteral("two.sentrel.test")).addresses)
+        std::printf("%s\n", qPrintable(FormatDottedAddress(address)));
+    return 0;
 }
 
 } // namespace
@@ -254,6 +279,30 @@ private Q_SLOTS:
         QCOMPARE(child.exitCode(), 0);
     }
 
+    // The system's name service keeps the answer's order: 127.0.0.9 stays first,
+    // though a sorting resolver would put the address nearer to 127.0.0.1 first.
+    void systemServiceKeepsTheAnswersOrder()
+    {
+        if (!hostsFileFirst())
+            QSKIP("the name service does not ask the hosts file first; the lookup could leave the machine");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile hosts(dir.filePath(QStringLiteral("hosts")));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("127.0.0.9 two.sentrel.test\n127.0.0.3 two.sentrel.test\n");
+        hosts.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(HostsOrderChildVariable), hosts.fileName());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(10000));
+        if (child.exitCode() == 77)
+            QSKIP("cannot put another hosts file in place here (needs a mount namespace, root)");
+        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(child.readAllStandardOutput(), QByteArrayLiteral("127.0.0.9\n127.0.0.3\n"));
+    }
+
     void systemLookupOfLocalhost()
     {
         // Only a hosts file consulted first keeps this lookup off the network.
@@ -270,6 +319,8 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsSet(HangingChildVariable))
         return hangingLookupChild(argc, argv);
+    if (qEnvironmentVariableIsSet(HostsOrderChildVariable))
+        return hostsOrderChild(qgetenv(HostsOrderChildVariable));
     QCoreApplication app(argc, argv);
     TstWinSock test;
     QTEST_SET_MAIN_SOURCE_PATH
