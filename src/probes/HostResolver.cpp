@@ -32,21 +32,8 @@ HostEntry systemNameService(const QString &name)
     while ((rc = ::gethostbyname_r(host.constData(), &entry, buffer.data(), buffer.size(), &result, &herr))
         == ERANGE)
         buffer.resize(buffer.size() * 2);
-    if (rc != 0 || !result) {
-        // The resolver's h_errno values are the Windows Sockets codes less 11000.
-        switch (herr) {
-        case HOST_NOT_FOUND:
-            return {{}, WsaError::HostNotFound};
-        case TRY_AGAIN:
-            return {{}, WsaError::TryAgain};
-        case NO_RECOVERY:
-            return {{}, WsaError::NoRecovery};
-        case NO_DATA:
-            return {{}, WsaError::NoData};
-        default:
-            return {{}, rc != 0 ? wsaErrorFromErrno(rc) : WsaError::HostNotFound};
-        }
-    }
+    if (rc != 0 || !result)
+        return {{}, wsaErrorFromHerrno(herr, rc)};
     HostEntry answer;
     if (result->h_addrtype == AF_INET && result->h_length == 4) {
         for (char **a = result->h_addr_list; a && *a; ++a) {

@@ -95,28 +95,20 @@ int wsaErrorFromErrno(int err)
     }
 }
 
-int wsaErrorFromGai(int gaiError, int savedErrno)
+int wsaErrorFromHerrno(int herr, int result)
 {
-    switch (gaiError) {
-    case 0:
-        return WsaError::NoError;
-    case EAI_NONAME:
+    // The resolver's codes are the Windows Sockets ones less 11000.
+    switch (herr) {
+    case HOST_NOT_FOUND:
         return WsaError::HostNotFound;
-    case EAI_AGAIN:
+    case TRY_AGAIN:
         return WsaError::TryAgain;
-    case EAI_FAIL:
+    case NO_RECOVERY:
         return WsaError::NoRecovery;
-    case EAI_NODATA:
-    case EAI_ADDRFAMILY:
+    case NO_DATA:
         return WsaError::NoData;
-    case EAI_MEMORY:
-        return WsaError::NoBufs;
-    case EAI_FAMILY:
-        return WsaError::AfNotSupported;
-    case EAI_SYSTEM:
-        return wsaErrorFromErrno(savedErrno);
     default:
-        return WsaError::NoRecovery;
+        return result != 0 ? wsaErrorFromErrno(result) : WsaError::HostNotFound;
     }
 }
 

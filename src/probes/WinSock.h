@@ -56,8 +56,9 @@ constexpr int NoData = 11004;
 // Unlisted errors keep a code outside the table, so they show as "Error #".
 int wsaErrorFromErrno(int err);
 
-// The one place that turns a getaddrinfo() result into a Windows Sockets code.
-int wsaErrorFromGai(int gaiError, int savedErrno);
+// The one place that turns a failed gethostbyname_r() into a Windows Sockets code:
+// its h_errno, or its own result when that is an errno.
+int wsaErrorFromHerrno(int herr, int result);
 
 // Message text for a Windows Sockets error code.
 QString GetWinsockErrorText(int code);

@@ -355,10 +355,10 @@ private Q_SLOTS:
         echo.Info = QStringLiteral("old");
         rig.grid.load_display();
         rig.monitor->do_check();
-        // The echo has answered, and changed the average, while the first Target still reads;
-        // that one has sent its closing text, so its peer's greeting is waiting to be read.
+        // The echo has answered, and changed the average, while the first Target still reads.
         QTRY_VERIFY_WITH_TIMEOUT(echo.SmoothedRtt != 50.0, 5000);
-        QTRY_VERIFY(!slow->received().isEmpty());
+        // One idle second into the read, the greeting has surely been read.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.view.statusCaptions.contains(QStringLiteral("Reading:  19")), 5000);
         QVERIFY(rig.monitor->CycleRunning());
         rig.monitor->optabort_Click();
         QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 5000);

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -17,6 +18,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netdb.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 using namespace sentrel;
 
@@ -27,19 +30,27 @@ struct CodeRow
     const char *name;
     int from;
     int code;
-    bool fromGai = false; // a getaddrinfo() result, not an errno
+    bool fromResolver = false; // a resolver h_errno, not an errno
 };
 
 // Whether the name service asks /etc/hosts first and finds localhost there as 127.0.0.1.
+bool fileMatches(const char *path, const char *pattern)
+{
+    QFile file(QString::fromLatin1(path));
+    const QRegularExpression re(QString::fromLatin1(pattern), QRegularExpression::MultilineOption);
+    return file.open(QIODevice::ReadOnly) && re.match(QString::fromLatin1(file.readAll())).hasMatch();
+}
+
+// Whether the name service asks the hosts file before any name server.
+bool hostsFileFirst()
+{
+    return fileMatches("/etc/nsswitch.conf", "^hosts:[ \\t]+files\\b");
+}
+
 bool hostsFileAnswersLocalhost()
 {
-    const auto matches = [](const char *path, const char *pattern) {
-        QFile file(QString::fromLatin1(path));
-        const QRegularExpression re(QString::fromLatin1(pattern), QRegularExpression::MultilineOption);
-        return file.open(QIODevice::ReadOnly) && re.match(QString::fromLatin1(file.readAll())).hasMatch();
-    };
-    return matches("/etc/nsswitch.conf", "^hosts:[ \\t]+files\\b")
-        && matches("/etc/hosts", "^127\\.0\\.0\\.1[ \\t]+([^#\\n]*[ \\t])?localhost([ \\t]|$)");
+    return hostsFileFirst()
+        && fileMatches("/etc/hosts", "^127\\.0\\.0\\.1[ \\t]+([^#\\n]*[ \\t])?localhost([ \\t]|$)");
 }
 
 // A name service whose every lookup hangs until `release` is given, as one behind a
@@ -80,6 +91,20 @@ int hangingLookupChild(int argc, char *argv[])
     return QCoreApplication::exec();
 }
 
+const char *const HostsOrderChildVariable = "SENTREL_TEST_HOSTS_FILE";
+
+// Looks up "two.sentrel.test" with the given file in place of /etc/hosts, in a
+// mount namespace of its own, and prints the addresses in the order they came.
+int hostsOrderChild(const QByteArray &hostsFile)
+{
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || ::mount(hostsFile.constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+        return 77;
+    for (const uint32_t address : systemNameService(QStringLiteral("two.sentrel.test")).addresses)
+        std::printf("%s\n", qPrintable(FormatDottedAddress(address)));
+    return 0;
+}
+
 } // namespace
 
 class TstWinSock : public QObject
@@ -116,7 +141,7 @@ private Q_SLOTS:
 
     void errorMapping_data()
     {
-        QTest::addColumn<bool>("fromGai");
+        QTest::addColumn<bool>("fromResolver");
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("code");
         const CodeRow table[] = {{"ECONNREFUSED", ECONNREFUSED, 10061}, {"ETIMEDOUT", ETIMEDOUT, 10060},
@@ -127,17 +152,17 @@ private Q_SLOTS:
             {"ENOTCONN", ENOTCONN, 10057}, {"EADDRINUSE", EADDRINUSE, 10048},
             {"EADDRNOTAVAIL", EADDRNOTAVAIL, 10049}, {"EMFILE", EMFILE, 10024}, {"ENFILE", ENFILE, 10024},
             {"EINVAL", EINVAL, 10022}, {"EACCES", EACCES, 10013}, {"EAFNOSUPPORT", EAFNOSUPPORT, 10047},
-            {"EPROTONOSUPPORT", EPROTONOSUPPORT, 10043}, {"0", 0, 0}, {"EAI_NONAME", EAI_NONAME, 11001, true},
-            {"EAI_AGAIN", EAI_AGAIN, 11002, true}, {"EAI_FAIL", EAI_FAIL, 11003, true},
-            {"EAI_NODATA", EAI_NODATA, 11004, true}};
+            {"EPROTONOSUPPORT", EPROTONOSUPPORT, 10043}, {"0", 0, 0},
+            {"HOST_NOT_FOUND", HOST_NOT_FOUND, 11001, true}, {"TRY_AGAIN", TRY_AGAIN, 11002, true},
+            {"NO_RECOVERY", NO_RECOVERY, 11003, true}, {"NO_DATA", NO_DATA, 11004, true}};
         for (const CodeRow &row : table)
-            QTest::newRow(row.name) << row.fromGai << row.from << row.code;
+            QTest::newRow(row.name) << row.fromResolver << row.from << row.code;
     }
     void errorMapping()
     {
-        QFETCH(bool, fromGai);
+        QFETCH(bool, fromResolver);
         QFETCH(int, from);
-        QTEST(fromGai ? wsaErrorFromGai(from, 0) : wsaErrorFromErrno(from), "code");
+        QTEST(fromResolver ? wsaErrorFromHerrno(from, 0) : wsaErrorFromErrno(from), "code");
     }
 
     void unlistedErrnoStaysOutsideTheTable()
@@ -254,6 +279,30 @@ private Q_SLOTS:
         QCOMPARE(child.exitCode(), 0);
     }
 
+    // The system's name service keeps the answer's order: 127.0.0.9 stays first,
+    // though a sorting resolver would put the address nearer to 127.0.0.1 first.
+    void systemServiceKeepsTheAnswersOrder()
+    {
+        if (!hostsFileFirst())
+            QSKIP("the name service does not ask the hosts file first; the lookup could leave the machine");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile hosts(dir.filePath(QStringLiteral("hosts")));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("127.0.0.9 two.sentrel.test\n127.0.0.3 two.sentrel.test\n");
+        hosts.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(HostsOrderChildVariable), hosts.fileName());
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(10000));
+        if (child.exitCode() == 77)
+            QSKIP("cannot put another hosts file in place here (needs a mount namespace, root)");
+        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(child.readAllStandardOutput(), QByteArrayLiteral("127.0.0.9\n127.0.0.3\n"));
+    }
+
     void systemLookupOfLocalhost()
     {
         // Only a hosts file consulted first keeps this lookup off the network.
@@ -270,6 +319,8 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsSet(HangingChildVariable))
         return hangingLookupChild(argc, argv);
+    if (qEnvironmentVariableIsSet(HostsOrderChildVariable))
+        return hostsOrderChild(qgetenv(HostsOrderChildVariable));
     QCoreApplication app(argc, argv);
     TstWinSock test;
     QTEST_SET_MAIN_SOURCE_PATH

@@ -27,11 +27,11 @@ QByteArray randomLoopback(uint16_t &port, int lowest = 10000, int highest = 3200
 
 NameService FakeNames::lookup()
 {
-    return [this](const QString &name) {
-        QMutexLocker lock(&m_mutex);
-        ++m_lookups;
-        const auto it = m_names.constFind(name);
-        if (it == m_names.constEnd())
+    return [state = m_state](const QString &name) {
+        QMutexLocker lock(&state->mutex);
+        ++state->lookups;
+        const auto it = state->names.constFind(name);
+        if (it == state->names.constEnd())
             return HostEntry {{}, WsaError::HostNotFound};
         return HostEntry {{*it}, WsaError::NoError};
     };

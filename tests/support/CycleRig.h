@@ -47,31 +47,36 @@ public:
     QStringList alerts;
 };
 
-// A name service whose answers the test sets; counts the questions.
+// A name service whose answers the test sets; counts the questions. Its state is
+// shared with the service, since a lookup thread may outlive the resolver.
 class FakeNames
 {
 public:
     void set(const QString &name, uint32_t address)
     {
-        QMutexLocker lock(&m_mutex);
-        m_names.insert(name, address);
+        QMutexLocker lock(&m_state->mutex);
+        m_state->names.insert(name, address);
     }
     void remove(const QString &name)
     {
-        QMutexLocker lock(&m_mutex);
-        m_names.remove(name);
+        QMutexLocker lock(&m_state->mutex);
+        m_state->names.remove(name);
     }
     int lookups() const
     {
-        QMutexLocker lock(&m_mutex);
-        return m_lookups;
+        QMutexLocker lock(&m_state->mutex);
+        return m_state->lookups;
     }
     NameService lookup();
 
 private:
-    mutable QMutex m_mutex;
-    QHash<QString, uint32_t> m_names;
-    int m_lookups = 0;
+    struct State
+    {
+        QMutex mutex;
+        QHash<QString, uint32_t> names;
+        int lookups = 0;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 // A NetWare client that attaches to every server and finds file server "FS1" (version 4,
