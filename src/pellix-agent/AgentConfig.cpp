@@ -184,7 +184,7 @@ private:
             (key == QLatin1String("warning") ? c.memoryWarning : c.memoryDown) = *n;
             return true;
         }
-        CommandSpec &cmd = c.commands.back();
+        CommandDef &cmd = c.commands.back();
         if (key == QLatin1String("command")) {
             const QStringList words = QProcess::splitCommand(value);
             if (words.isEmpty() || words.first().isEmpty())
@@ -215,7 +215,7 @@ private:
                                        "percentage under which the state begins")
                             .arg(c.memoryWarning)
                             .arg(c.memoryDown));
-        for (const CommandSpec &cmd : c.commands) {
+        for (const CommandDef &cmd : c.commands) {
             if (cmd.program.isEmpty())
                 return fail(
                     QStringLiteral("[command %1] has no \"command = PROGRAM ARGUMENTS...\"").arg(cmd.name));

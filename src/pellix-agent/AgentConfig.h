@@ -10,7 +10,7 @@
 namespace pellix {
 
 // A check command: run directly (no shell) with its arguments, killed after `timeoutSeconds`.
-struct CommandSpec
+struct CommandDef
 {
     QString name;
     QString program;
@@ -37,7 +37,7 @@ struct AgentConfig
     int memoryWarning = 10;
     int memoryDown = 5;
 
-    std::vector<CommandSpec> commands;
+    std::vector<CommandDef> commands;
 
     // `--listen`: connections served at the same time; further ones wait in the listen queue.
     int maxConnections = 16;

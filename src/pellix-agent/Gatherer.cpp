@@ -47,7 +47,7 @@ CommandRunner::~CommandRunner()
     }
 }
 
-void CommandRunner::run(const std::vector<CommandSpec> &commands, Done done)
+void CommandRunner::run(const std::vector<CommandDef> &commands, Done done)
 {
     m_jobs.clear();
     m_done = std::move(done);
@@ -56,22 +56,22 @@ void CommandRunner::run(const std::vector<CommandSpec> &commands, Done done)
         QTimer::singleShot(0, this, [this] { jobEnded(); });
         return;
     }
-    for (const CommandSpec &spec : commands) {
+    for (const CommandDef &def : commands) {
         auto job = std::make_unique<Job>();
         Job *j = job.get();
-        j->reading.name = spec.name;
-        j->reading.timeoutSeconds = spec.timeoutSeconds;
+        j->reading.name = def.name;
+        j->reading.timeoutSeconds = def.timeoutSeconds;
         j->process = std::make_unique<QProcess>();
         QProcess *p = j->process.get();
-        p->setProgram(spec.program);
-        p->setArguments(spec.arguments);
+        p->setProgram(def.program);
+        p->setArguments(def.arguments);
         p->setStandardInputFile(QProcess::nullDevice());
         p->setWorkingDirectory(QStringLiteral("/"));
         // A group of its own, so that a time-out also kills what the command started.
         p->setChildProcessModifier([] { ::setpgid(0, 0); });
         j->limit = std::make_unique<QTimer>();
         j->limit->setSingleShot(true);
-        j->limit->setInterval(spec.timeoutSeconds * 1000);
+        j->limit->setInterval(def.timeoutSeconds * 1000);
 
         connect(p, &QProcess::readyReadStandardOutput, this,
             [j] { keepStart(j->reading.output, j->process->readAllStandardOutput()); });

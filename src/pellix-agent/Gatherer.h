@@ -37,7 +37,7 @@ public:
 
     // Calls `done` from the event loop once every command has ended, in the order given.
     // One run at a time.
-    void run(const std::vector<CommandSpec> &commands, Done done);
+    void run(const std::vector<CommandDef> &commands, Done done);
 
 private:
     struct Job;

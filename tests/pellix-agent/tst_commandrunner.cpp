@@ -12,11 +12,11 @@
 using namespace pellix;
 
 Q_DECLARE_METATYPE(pellix::CommandReading::Outcome)
-Q_DECLARE_METATYPE(pellix::CommandSpec)
+Q_DECLARE_METATYPE(pellix::CommandDef)
 
 namespace {
 
-CommandSpec shell(const char *name, const QString &script, int timeoutSeconds = 5)
+CommandDef shell(const char *name, const QString &script, int timeoutSeconds = 5)
 {
     return {
         QString::fromLatin1(name), QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, timeoutSeconds};
@@ -24,12 +24,12 @@ CommandSpec shell(const char *name, const QString &script, int timeoutSeconds = 
 
 // The readings, or nothing when they came from inside run() instead of from the event loop,
 // or never.
-std::optional<std::vector<CommandReading>> runAll(const std::vector<CommandSpec> &specs)
+std::optional<std::vector<CommandReading>> runAll(const std::vector<CommandDef> &defs)
 {
     CommandRunner runner;
     std::vector<CommandReading> readings;
     bool done = false;
-    runner.run(specs, [&](std::vector<CommandReading> r) {
+    runner.run(defs, [&](std::vector<CommandReading> r) {
         readings = std::move(r);
         done = true;
     });
@@ -51,7 +51,7 @@ private Q_SLOTS:
     void outcomes_data()
     {
         using O = CommandReading::Outcome;
-        QTest::addColumn<CommandSpec>("spec");
+        QTest::addColumn<CommandDef>("def");
         QTest::addColumn<O>("outcome");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("output");
@@ -65,10 +65,10 @@ private Q_SLOTS:
         QTest::newRow("crashes") << shell("a", QStringLiteral("echo half; kill -SEGV $$")) << O::Crashed << -1
                                  << QByteArray("half\n");
         QTest::newRow("missing program")
-            << CommandSpec {QStringLiteral("a"), QStringLiteral("/no/such/program"), {}, 5}
-            << O::FailedToStart << -1 << QByteArray();
+            << CommandDef {QStringLiteral("a"), QStringLiteral("/no/such/program"), {}, 5} << O::FailedToStart
+            << -1 << QByteArray();
         // Arguments reach the program as they are: nothing here is a shell's business.
-        QTest::newRow("no shell in between") << CommandSpec {QStringLiteral("a"), QStringLiteral("/bin/echo"),
+        QTest::newRow("no shell in between") << CommandDef {QStringLiteral("a"), QStringLiteral("/bin/echo"),
             {QStringLiteral("$HOME;"), QStringLiteral("a b")}, 5}
                                              << O::Exited << 0 << QByteArray("$HOME; a b\n");
         QTest::newRow("stdin is empty")
@@ -79,11 +79,11 @@ private Q_SLOTS:
     }
     void outcomes()
     {
-        QFETCH(CommandSpec, spec);
+        QFETCH(CommandDef, def);
         QFETCH(CommandReading::Outcome, outcome);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, output);
-        const auto run = runAll({spec});
+        const auto run = runAll({def});
         QVERIFY(run);
         const auto &r = *run;
         QCOMPARE(r.size(), size_t(1));
@@ -100,7 +100,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString pidFile = dir.filePath(QStringLiteral("child"));
         // The background sleep keeps stdout open and would outlive a kill of the shell alone.
-        const CommandSpec hang =
+        const CommandDef hang =
             shell("hang", QStringLiteral("sleep 60 & echo $! > %1; echo started; wait").arg(pidFile), 1);
         QElapsedTimer clock;
         clock.start();
