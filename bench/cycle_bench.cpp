@@ -36,18 +36,6 @@ using namespace sentrel;
 
 namespace {
 
-class NullView : public MonitorView
-{
-public:
-    void setStatusCaption(const QString &) override { }
-    void setCountCaption(const QString &) override { }
-    void setWindowIconImage(WindowIcon) override { }
-    void setAbortEnabled(bool) override { }
-    void setLogCommandsEnabled(bool) override { }
-    void beep() override { }
-    void raiseAlert(const ProblemAlert &) override { }
-};
-
 // Greets and closes every connection, or accepts and keeps it silent.
 class Peer : public QTcpServer
 {
@@ -131,7 +119,7 @@ double cycleSeconds(int16_t parallel, Mix &mix, HostResolver &resolver, IcmpEcho
     GlobalSettings settings;
     settings.Parallel = parallel;
     TargetGrid grid(table);
-    NullView view;
+    QuietMonitorView view;
     fill(table, mix, 1000);
     grid.load_display();
     ProbeKit kit;
@@ -333,7 +321,7 @@ FullTableFigures fullTableCycle(int16_t parallel, const PeerThread &peers, HostR
     GlobalSettings settings;
     settings.Parallel = parallel;
     TargetGrid grid(table);
-    NullView view;
+    QuietMonitorView view;
     grid.load_display();
     ProbeKit kit;
     kit.resolver = &resolver;

@@ -42,19 +42,6 @@ void complain(const QString &text)
     printTo(stderr, QStringLiteral("sentrel: ") + text + u'\n');
 }
 
-// Without a window there is nothing to show, sound or raise.
-class QuietView : public MonitorView
-{
-public:
-    void setStatusCaption(const QString &) override { }
-    void setCountCaption(const QString &) override { }
-    void setWindowIconImage(WindowIcon) override { }
-    void setAbortEnabled(bool) override { }
-    void setLogCommandsEnabled(bool) override { }
-    void beep() override { }
-    void raiseAlert(const ProblemAlert &) override { }
-};
-
 // The messages a window would show in a box go to stderr; there is nobody to ask.
 class StderrPrompts : public UserPrompts
 {
@@ -86,6 +73,20 @@ std::optional<QString> storeProblem(const QString &path, bool named)
     return std::nullopt;
 }
 
+// The store named on the command line, or the per-user one; none (after saying why) when it
+// cannot be read.
+std::unique_ptr<SettingsStore> openStore(const HeadlessOptions &options)
+{
+    const bool named = !options.storeFile.isEmpty();
+    auto store =
+        named ? std::make_unique<SettingsStore>(options.storeFile) : std::make_unique<SettingsStore>();
+    if (const auto problem = storeProblem(store->fileName(), named)) {
+        complain(*problem);
+        return nullptr;
+    }
+    return store;
+}
+
 // Everything a check cycle needs, wired as the window wires it, minus the window.
 struct Engine
 {
@@ -93,7 +94,7 @@ struct Engine
     GlobalSettings settings;
     WindowState window;
     TargetGrid grid {table};
-    QuietView view;
+    QuietMonitorView view;
     HostResolver resolver;
     IcmpEchoService icmp;
     UnavailableNetWareClient netware;
@@ -187,13 +188,9 @@ QString checkLine(const Target &t, int position, bool json)
 int runCheck(const HeadlessOptions &options)
 {
     StartWinsock();
-    const bool named = !options.storeFile.isEmpty();
-    auto store =
-        named ? std::make_unique<SettingsStore>(options.storeFile) : std::make_unique<SettingsStore>();
-    if (const auto problem = storeProblem(store->fileName(), named)) {
-        complain(*problem);
+    auto store = openStore(options);
+    if (!store)
         return CheckExit::Unknown;
-    }
     Engine engine;
     // The log file is never written here, so no default (and no data folder) is made for it.
     read_registry(*store, engine.table, engine.settings, engine.window, QString());
@@ -247,13 +244,9 @@ int runCheck(const HeadlessOptions &options)
 int runServe(const HeadlessOptions &options)
 {
     StartWinsock();
-    const bool named = !options.storeFile.isEmpty();
-    auto store =
-        named ? std::make_unique<SettingsStore>(options.storeFile) : std::make_unique<SettingsStore>();
-    if (const auto problem = storeProblem(store->fileName(), named)) {
-        complain(*problem);
+    auto store = openStore(options);
+    if (!store)
         return 1;
-    }
     Engine engine;
     engine.settings.Filename = defaultLogFile();
     read_registry(*store, engine.table, engine.settings, engine.window, defaultLogFile());

@@ -37,4 +37,17 @@ public:
     virtual void raiseAlert(const ProblemAlert &problem) = 0;
 };
 
+// A view for running the engine where nobody watches: it shows, sounds and raises nothing.
+class QuietMonitorView : public MonitorView
+{
+public:
+    void setStatusCaption(const QString &) override { }
+    void setCountCaption(const QString &) override { }
+    void setWindowIconImage(WindowIcon) override { }
+    void setAbortEnabled(bool) override { }
+    void setLogCommandsEnabled(bool) override { }
+    void beep() override { }
+    void raiseAlert(const ProblemAlert &) override { }
+};
+
 } // namespace sentrel

@@ -13,26 +13,52 @@
 
 namespace sentrel {
 
-AlertWindow::AlertWindow(const QString &hostDescription, const QDateTime &raisedAt, const QLocale &locale)
-    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+void setUpAlertWindow(QWidget *window, const QString &objectName)
 {
-    setObjectName(QStringLiteral("frmalert"));
-    setWindowTitle(QStringLiteral("Problem Detected!"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/exclamation.svg")));
+    window->setObjectName(objectName);
+    window->setWindowTitle(QStringLiteral("Problem Detected!"));
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+    window->setWindowIcon(QIcon(QStringLiteral(":/icons/exclamation.svg")));
+}
 
-    auto *picture = new QLabel(this);
+QPushButton *layOutAlertWindow(QWidget *window, const QString &heading, QVBoxLayout *texts, QWidget *middle)
+{
+    auto *picture = new QLabel(window);
     picture->setObjectName(QStringLiteral("Picture2"));
     picture->setPixmap(QIcon(QStringLiteral(":/icons/exclamation.svg")).pixmap(48, 48));
     picture->setAlignment(Qt::AlignTop);
 
-    auto *heading = new QLabel(QStringLiteral("Host not responding!"), this);
-    heading->setObjectName(QStringLiteral("Label1"));
-    QFont big = heading->font();
+    auto *title = new QLabel(heading, window);
+    title->setObjectName(QStringLiteral("Label1"));
+    QFont big = title->font();
     big.setBold(true);
     big.setPointSizeF(big.pointSizeF() * 1.3);
-    heading->setFont(big);
+    title->setFont(big);
+    texts->insertWidget(0, title);
+
+    auto *ok = new QPushButton(QStringLiteral("Acknowledge"), window);
+    ok->setObjectName(QStringLiteral("cmdok"));
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(picture);
+    top->addLayout(texts, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addStretch();
+    auto *all = new QVBoxLayout(window);
+    all->addLayout(top);
+    if (middle)
+        all->addWidget(middle, 1);
+    all->addLayout(buttons);
+    return ok;
+}
+
+AlertWindow::AlertWindow(const QString &hostDescription, const QDateTime &raisedAt, const QLocale &locale)
+    : QWidget(nullptr, AlertWindowFlags)
+{
+    setUpAlertWindow(this, QStringLiteral("frmalert"));
 
     auto *host = new QLabel(hostDescription, this);
     host->setObjectName(QStringLiteral("lblhostname"));
@@ -52,25 +78,12 @@ AlertWindow::AlertWindow(const QString &hostDescription, const QDateTime &raised
     auto *time = new QLabel(timeText(raisedAt, locale), this);
     time->setObjectName(QStringLiteral("lbltime"));
 
-    auto *ok = new QPushButton(QStringLiteral("Acknowledge"), this);
-    ok->setObjectName(QStringLiteral("cmdok"));
-    connect(ok, &QPushButton::clicked, this, &AlertWindow::dismiss);
-
     auto *text = new QVBoxLayout;
-    text->addWidget(heading);
     text->addWidget(host);
     text->addWidget(explain);
     text->addWidget(time);
-    auto *top = new QHBoxLayout;
-    top->addWidget(picture);
-    top->addLayout(text, 1);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addStretch();
-    auto *all = new QVBoxLayout(this);
-    all->addLayout(top);
-    all->addLayout(buttons);
+    auto *ok = layOutAlertWindow(this, QStringLiteral("Host not responding!"), text, nullptr);
+    connect(ok, &QPushButton::clicked, this, &AlertWindow::dismiss);
     setFixedWidth(twipsToPixels(5400, logicalDpiX()));
 }
 

@@ -6,8 +6,19 @@
 
 class QCloseEvent;
 class QLabel;
+class QPushButton;
+class QVBoxLayout;
 
 namespace sentrel {
+
+// What every alert window shares: on top, no close button, deleted when closed, shown without
+// taking focus, with the exclamation icon.
+inline constexpr Qt::WindowFlags AlertWindowFlags =
+    Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+void setUpAlertWindow(QWidget *window, const QString &objectName);
+// The picture on the left, the texts beside it, middle (when given) below and the
+// Acknowledge button centred at the bottom; the heading goes on top of the texts.
+QPushButton *layOutAlertWindow(QWidget *window, const QString &heading, QVBoxLayout *texts, QWidget *middle);
 
 // The problem alert (`frmalert`): names a Target and the time it was raised,
 // stays on top without taking focus, and closes only by "Acknowledge".

@@ -101,26 +101,10 @@ void ProblemListModel::append(const ProblemAlert &problem)
 }
 
 GroupAlertWindow::GroupAlertWindow(const QLocale &locale)
-    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
+    : QWidget(nullptr, AlertWindowFlags)
     , m_model(locale)
 {
-    setObjectName(QStringLiteral("frmalerts"));
-    setWindowTitle(QStringLiteral("Problem Detected!"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/exclamation.svg")));
-
-    auto *picture = new QLabel(this);
-    picture->setObjectName(QStringLiteral("Picture2"));
-    picture->setPixmap(QIcon(QStringLiteral(":/icons/exclamation.svg")).pixmap(48, 48));
-    picture->setAlignment(Qt::AlignTop);
-
-    auto *heading = new QLabel(QStringLiteral("Hosts not responding!"), this);
-    heading->setObjectName(QStringLiteral("Label1"));
-    QFont big = heading->font();
-    big.setBold(true);
-    big.setPointSizeF(big.pointSizeF() * 1.3);
-    heading->setFont(big);
+    setUpAlertWindow(this, QStringLiteral("frmalerts"));
 
     auto *explain = new QLabel(QStringLiteral("The following hosts are not responding to enquiries from the "
                                               "sentrel program.  For further information, check the Details "
@@ -148,25 +132,11 @@ GroupAlertWindow::GroupAlertWindow(const QLocale &locale)
     m_list->setColumnWidth(Status, twipsToPixels(1000, dpi));
     m_list->setColumnWidth(Information, twipsToPixels(3000, dpi));
 
-    auto *ok = new QPushButton(QStringLiteral("Acknowledge"), this);
-    ok->setObjectName(QStringLiteral("cmdok"));
-    connect(ok, &QPushButton::clicked, this, &GroupAlertWindow::acknowledge);
-
     auto *text = new QVBoxLayout;
-    text->addWidget(heading);
     text->addWidget(explain);
     text->addWidget(m_count);
-    auto *top = new QHBoxLayout;
-    top->addWidget(picture);
-    top->addLayout(text, 1);
-    auto *buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(ok);
-    buttons->addStretch();
-    auto *all = new QVBoxLayout(this);
-    all->addLayout(top);
-    all->addWidget(m_list, 1);
-    all->addLayout(buttons);
+    auto *ok = layOutAlertWindow(this, QStringLiteral("Hosts not responding!"), text, m_list);
+    connect(ok, &QPushButton::clicked, this, &GroupAlertWindow::acknowledge);
     resize(twipsToPixels(9000, dpi), twipsToPixels(4500, logicalDpiY()));
 }
 
