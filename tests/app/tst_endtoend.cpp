@@ -1,4 +1,5 @@
 #include "CycleRig.h"
+#include "TestFiles.h"
 #include "probes/WinSock.h"
 
 #include <QDir>
@@ -47,9 +48,15 @@ void startSentrel(QProcess &sentrel, const QString &config, const QString &data)
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && writeBytes(path, bytes);
+}
+
+// Ends the program as a session's logout would: SIGTERM, and it must exit cleanly with 0.
+bool terminate(QProcess &sentrel)
+{
+    ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
+    return sentrel.waitForFinished(20000) && sentrel.exitStatus() == QProcess::NormalExit
+        && sentrel.exitCode() == 0;
 }
 
 } // namespace
@@ -68,12 +75,8 @@ private Q_SLOTS:
         const QString config = home.filePath(QStringLiteral("config"));
         const QString data = home.filePath(QStringLiteral("data"));
         const QString log = home.filePath(QStringLiteral("monitor.log"));
-        QVERIFY(QDir().mkpath(config + QStringLiteral("/Sentrel")));
-
-        QFile ini(config + QStringLiteral("/Sentrel/Sentrel.ini"));
-        QVERIFY(ini.open(QIODevice::WriteOnly));
         const QString refused = refusingHost();
-        ini.write(
+        QVERIFY(writeFile(config + QStringLiteral("/Sentrel/Sentrel.ini"),
             QStringLiteral("[Targets]\n"
                            "MaxHostNo=3\n"
                            "Hostname 0=%1\nDesc 0=Mail\nPort 0=%2\nUsePX 0=False\nUseM 0=True\nTimeout 0=5\n"
@@ -88,8 +91,7 @@ private Q_SLOTS:
                 .arg(FormatDottedAddress(agent->address()))
                 .arg(agent->port())
                 .arg(refused, log)
-                .toUtf8());
-        ini.close();
+                .toUtf8()));
 
         QProcess sentrel;
         startSentrel(sentrel, config, data);
@@ -106,10 +108,7 @@ private Q_SLOTS:
                 QStringLiteral("Agent, 2,Disk 91% full"), QStringLiteral("Closed, 3,All checks failed."),
                 QStringLiteral("Nothing, 0,No test method defined.")}));
 
-        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
-        QVERIFY(sentrel.waitForFinished(20000));
-        QCOMPARE(sentrel.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sentrel.exitCode(), 0);
+        QVERIFY(terminate(sentrel));
 
         QSettings saved(config + QStringLiteral("/Sentrel/Sentrel.ini"), QSettings::IniFormat);
         saved.beginGroup(QStringLiteral("Targets"));
@@ -145,9 +144,7 @@ private Q_SLOTS:
         startSentrel(sentrel, config, data);
         QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
         QTRY_COMPARE_WITH_TIMEOUT(logLines(log).size(), 1, 30000);
-        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
-        QVERIFY(sentrel.waitForFinished(20000));
-        QCOMPARE(sentrel.exitCode(), 0);
+        QVERIFY(terminate(sentrel));
         QSettings saved(config + QStringLiteral("/Sentrel/Sentrel.ini"), QSettings::IniFormat);
         QCOMPARE(saved.value(QStringLiteral("Logging/Filename")).toString(), log);
     }

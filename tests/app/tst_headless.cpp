@@ -1,4 +1,5 @@
 #include "CycleRig.h"
+#include "TestFiles.h"
 #include "probes/WinSock.h"
 
 #include <QDir>
@@ -24,15 +25,7 @@ namespace {
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && writeBytes(path, bytes);
 }
 
 // The built program with its per-user folders under home and no display at all: a
@@ -89,13 +82,11 @@ struct Peers
 // What --check prints for a Target of each kind: description, status word, information.
 QString checkLine(const QString &kind)
 {
-    if (kind == u"ok")
-        return QStringLiteral("Mail\tOK\t220 mail.test ready");
-    if (kind == u"warning")
-        return QStringLiteral("Agent\tWARNING\tDisk 91% full");
-    if (kind == u"down")
-        return QStringLiteral("Closed\tDOWN\tAll checks failed.");
-    return QStringLiteral("Nothing\tUNKNOWN\tNo test method defined.");
+    static const QHash<QString, QString> lines {{u"ok"_s, u"Mail\tOK\t220 mail.test ready"_s},
+        {u"warning"_s, u"Agent\tWARNING\tDisk 91% full"_s},
+        {u"down"_s, u"Closed\tDOWN\tAll checks failed."_s},
+        {u"unknown"_s, u"Nothing\tUNKNOWN\tNo test method defined."_s}};
+    return lines.value(kind);
 }
 
 // One HTTP/1.0 GET on loopback: the status code and the body, or -1 when no complete
@@ -285,7 +276,7 @@ private Q_SLOTS:
                 QVERIFY(o.value(QStringLiteral("lastCheck")).toString().startsWith(u'2'));
             }
         }
-        QCOMPARE(fileBytes(store), ini.toUtf8());
+        QCOMPARE(readAll(store), ini.toUtf8());
         QVERIFY(!QFileInfo::exists(log));
         QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("data"))));
     }
@@ -451,7 +442,7 @@ private Q_SLOTS:
         for (const QByteArray &path : {QByteArray("/"), QByteArray("/metrics/x"), QByteArray("/other")})
             QCOMPARE(httpGet(port, path, 5000).first, 404);
         // Logging as configured: the cycle's entry is in the file.
-        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(log).contains(", 3,All checks failed."), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains(", 3,All checks failed."), 10000);
 
         ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
         QVERIFY(sentrel.waitForFinished(20000));

@@ -1,4 +1,5 @@
 #include "ScriptedPrompts.h"
+#include "TestFiles.h"
 #include "ui/AboutDialog.h"
 #include "ui/SplashWindow.h"
 
@@ -20,13 +21,10 @@ QString labelText(QWidget &window, const char *name)
     return label ? label->text() : QStringLiteral("<missing %1>").arg(QLatin1String(name));
 }
 
-void writeProgram(const QString &path, const QByteArray &content)
+bool writeProgram(const QString &path, const QByteArray &content)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-    file.close();
-    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    return sentrel::test::writeBytes(path, content)
+        && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 } // namespace
@@ -78,18 +76,15 @@ private Q_SLOTS:
 
         const QString marker = dir.filePath(QStringLiteral("started"));
         for (const char *name : {"xfce4-taskmanager", "ksysguard"})
-            writeProgram(dir.filePath(QLatin1String(name)),
-                "#!/bin/sh\necho " + QByteArray(name) + " > '" + QFile::encodeName(marker) + "'\n");
+            QVERIFY(writeProgram(dir.filePath(QLatin1String(name)),
+                "#!/bin/sh\necho " + QByteArray(name) + " > '" + QFile::encodeName(marker) + "'\n"));
         sysInfo();
-        const auto written = [&marker] {
-            QFile file(marker);
-            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        };
-        QTRY_COMPARE(written(), QByteArray("ksysguard\n"));
+        QTRY_COMPARE(sentrel::test::readAll(marker), QByteArray("ksysguard\n"));
         QCOMPARE(prompts.messages.size(), 1);
 
         // Executable but neither a script nor a binary, and found first: exec fails.
-        writeProgram(dir.filePath(QStringLiteral("hardinfo")), QByteArray("\x7f\x01\x02\x03 not a program"));
+        QVERIFY(writeProgram(
+            dir.filePath(QStringLiteral("hardinfo")), QByteArray("\x7f\x01\x02\x03 not a program")));
         sysInfo();
         QCOMPARE(prompts.messages.size(), 2);
         QCOMPARE(prompts.messages[1].text, prompts.messages[0].text);

@@ -17,6 +17,7 @@
 using namespace sentrel;
 using sentrel::test::ScriptedPrompts;
 using Answer = UserPrompts::Answer;
+using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(Answer)
 
@@ -293,21 +294,18 @@ private Q_SLOTS:
         t.LastCheck = checked;
         t.Row = 4;
         rig.dialog.storeInto(t);
-        QCOMPARE(t.PXPort, int16_t(3000));
-        QCOMPARE(t.Port, int16_t(13));
-        QCOMPARE(t.RTT, int16_t(99));
-        QCOMPARE(t.Timeout, int16_t(8));
+        // A port of 0 or no number takes the suggested port, a limit below 1 takes 99, 7.5 rounds to even.
+        QCOMPARE(std::tuple(t.PXPort, t.Port, t.RTT, t.Timeout),
+            std::tuple(int16_t(3000), int16_t(13), int16_t(99), int16_t(8)));
         QVERIFY(t.TimeOK);
-        QCOMPARE(t.Desc, QStringLiteral(" spaced "));
-        QCOMPARE(t.User, QStringLiteral("line1\r\nline2"));
+        QCOMPARE(std::tuple(t.Desc, t.User), std::tuple(u" spaced "_s, u"line1\r\nline2"_s));
         QVERIFY(!t.UseM && t.UseP && !t.UsePX && !t.UseIPX);
-        QCOMPARE(t.SmoothedRtt, -1.0);
-        QCOMPARE(t.Status, TargetStatus::Unknown);
+        // With the echo check the averaged round-trip time and the last result are reset.
+        QCOMPARE(std::tuple(t.SmoothedRtt, t.Status), std::tuple(-1.0, TargetStatus::Unknown));
         QVERIFY(t.Info.isEmpty() && t.Output.isEmpty());
-        QCOMPARE(t.MinSlots, int16_t(5));
-        QCOMPARE(t.LoadLevel, 90);
-        QCOMPARE(t.LastCheck, checked);
-        QCOMPARE(t.Row, int16_t(4));
+        // Boxes left alone store what they loaded; the last check and the row are kept.
+        QCOMPARE(std::tuple(t.MinSlots, t.LoadLevel, t.LastCheck, t.Row),
+            std::tuple(int16_t(5), 90, checked, int16_t(4)));
 
         // Without the echo check the averaged round-trip time stays.
         Rig noEcho;

@@ -1,4 +1,5 @@
 #include "CycleRig.h"
+#include "TestFiles.h"
 #include "engine/StatusGrid.h"
 #include "settings/SettingsStore.h"
 #include "ui/AlertWindow.h"
@@ -31,26 +32,23 @@ public:
     void setToolTip(const QString &text) override { toolTip = text; }
     void setContextMenu(QMenu *m) override { menu = m; }
     void show() override { shown = true; }
-    void showMessage(const QString &title, const QString &, bool) override { messages << title; }
+    void showMessage(const QString &, const QString &, bool) override { }
 
     QIcon icon;
     QString toolTip;
     QMenu *menu = nullptr;
     bool shown = false;
-    QStringList messages;
 };
 
 class RecordingNotifier : public DesktopNotifier
 {
 public:
-    void notify(const QString &summary, const QString &body, bool critical) override
+    void notify(const QString &summary, const QString &, bool critical) override
     {
         summaries << summary;
-        bodies << body;
         criticals << critical;
     }
     QStringList summaries;
-    QStringList bodies;
     QList<bool> criticals;
 };
 
@@ -69,11 +67,6 @@ TargetTable tableOf(const QList<int> &statuses)
     TargetTable table;
     table.assign(std::move(slots));
     return table;
-}
-
-QColor pixel(const QImage &image, QPoint at)
-{
-    return image.pixelColor(at);
 }
 
 // The grid's view as the main window sets it up, over a grid of the given statuses.
@@ -183,10 +176,10 @@ private Q_SLOTS:
         QFETCH(QColor, colour);
         const QImage idle = trayImage({static_cast<int16_t>(status), false}, 32);
         const QImage busy = trayImage({static_cast<int16_t>(status), true}, 32);
-        QCOMPARE(pixel(idle, {16, 16}), colour);
-        QCOMPARE(pixel(busy, {16, 5}), colour); // the colour stays around the busy mark
+        QCOMPARE(idle.pixelColor({16, 16}), colour);
+        QCOMPARE(busy.pixelColor({16, 5}), colour); // the colour stays around the busy mark
         QVERIFY(qGray(busy.pixel(16, 16)) < 64);
-        QCOMPARE(pixel(idle, {0, 0}).alpha(), 0);
+        QCOMPARE(idle.pixelColor({0, 0}).alpha(), 0);
     }
 
     void trayFollowsCyclesAndOffersTheSwitches()
@@ -324,13 +317,13 @@ private Q_SLOTS:
         const QRect info = rig.view.visualRect(rig.view.model()->index(1, GridColumn::Information));
         const QRect host = rig.view.visualRect(rig.view.model()->index(1, GridColumn::Host));
         const QColor highlight = rig.view.palette().color(QPalette::Active, QPalette::Highlight);
-        QCOMPARE(pixel(image, {info.right() - 6, info.center().y()}), QColor(255, 0, 0));
-        QCOMPARE(pixel(image, {info.center().x(), info.top()}), highlight);
-        QCOMPARE(pixel(image, {host.left(), host.center().y()}), highlight);
+        QCOMPARE(image.pixelColor({info.right() - 6, info.center().y()}), QColor(255, 0, 0));
+        QCOMPARE(image.pixelColor({info.center().x(), info.top()}), highlight);
+        QCOMPARE(image.pixelColor({host.left(), host.center().y()}), highlight);
         // The row below keeps its yellow and has no frame.
         const QRect below = rig.view.visualRect(rig.view.model()->index(2, GridColumn::Information));
-        QCOMPARE(pixel(image, {below.right() - 6, below.center().y()}), QColor(255, 255, 0));
-        QCOMPARE(pixel(image, {below.center().x(), below.bottom() - 1}), QColor(255, 255, 0));
+        QCOMPARE(image.pixelColor({below.right() - 6, below.center().y()}), QColor(255, 255, 0));
+        QCOMPARE(image.pixelColor({below.center().x(), below.bottom() - 1}), QColor(255, 255, 0));
     }
 
     void groupWindowListsAndAcknowledgesAll()
@@ -432,17 +425,14 @@ private Q_SLOTS:
         QFETCH(bool, group);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("Sentrel.ini"));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(
+        QVERIFY(writeBytes(file,
             QStringLiteral("[Targets]\nMaxHostNo=1\nHostname%200=%1\nDesc%200=A\nPort%200=25\nUseM%200=True\n"
                            "UsePX%200=False\nHostname%201=%2\nDesc%201=B\nPort%201=25\nUseM%201=True\n"
                            "UsePX%201=False\n[PopUp]\nNotify=%3\nGroupAlerts=%4\n")
                 .arg(refusingHost(), refusingHost(),
                     notify ? QStringLiteral("True") : QStringLiteral("False"),
                     group ? QStringLiteral("True") : QStringLiteral("False"))
-                .toLatin1());
-        f.close();
+                .toLatin1()));
         RecordingNotifier notifier;
         FakeTray *tray = nullptr;
         MainWindow::Options o;

@@ -1,4 +1,5 @@
 #include "ScriptedPrompts.h"
+#include "TestFiles.h"
 #include "logging/LogFiles.h"
 #include "ui/LogCommands.h"
 #include "ui/LogOptionsDialog.h"
@@ -17,18 +18,12 @@
 
 using namespace sentrel;
 using sentrel::test::ScriptedPrompts;
+using sentrel::test::writeBytes;
 using Answer = UserPrompts::Answer;
 
 Q_DECLARE_METATYPE(Answer)
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 QString notFound()
 {
@@ -147,7 +142,7 @@ private Q_SLOTS:
         GlobalSettings settings;
         settings.Filename = dir.filePath(QStringLiteral("sentrel.log"));
         if (exists)
-            writeFile(settings.Filename, "entry\r\n");
+            QVERIFY(writeBytes(settings.Filename, "entry\r\n"));
         ScriptedPrompts prompts;
         prompts.queueAnswer(answer);
         sentrel::clearLog(settings, prompts);
@@ -174,7 +169,7 @@ private Q_SLOTS:
         // The second switch replaces the first backup (the file operation itself is tested with LogFiles).
         const QString backup = settings.Filename + QStringLiteral(".old");
         for (const char *content : {"one", "two"}) {
-            writeFile(settings.Filename, content);
+            QVERIFY(writeBytes(settings.Filename, content));
             switchLog(settings, prompts);
             QVERIFY(!QFile::exists(settings.Filename));
             QVERIFY(QFile::exists(backup));

@@ -1,5 +1,6 @@
 #include "CycleRig.h"
 #include "ScriptedPrompts.h"
+#include "TestFiles.h"
 #include "ui/AlertWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/Twips.h"
@@ -39,10 +40,7 @@ struct Window
     explicit Window(
         const QByteArray &ini = QByteArrayLiteral("[Window]\nEnable=False\n"), bool splash = false)
     {
-        QFile f(dir.filePath(QStringLiteral("Sentrel.ini")));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(ini);
-        f.close();
+        writeBytes(dir.filePath(QStringLiteral("Sentrel.ini")), ini);
         start(splash);
     }
     // Starts the program (again) from the settings file as it now is.
@@ -61,11 +59,7 @@ struct Window
     QWidget *child(const char *name) const { return w->findChild<QWidget *>(QLatin1String(name)); }
     QTableView *gridView() const { return w->findChild<QTableView *>(QStringLiteral("gridsys")); }
     void press(Qt::Key key) { QTest::keyClick(gridView(), key); }
-    QByteArray stored() const
-    {
-        QFile f(dir.filePath(QStringLiteral("Sentrel.ini")));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QByteArray stored() const { return readAll(dir.filePath(QStringLiteral("Sentrel.ini"))); }
 };
 
 // Window settings with details shown and the given sizes in twips.
@@ -278,9 +272,11 @@ private Q_SLOTS:
         QCOMPARE(win.child("txtdata")->font().pointSizeF(), details);
     }
 
-    void gridKeys()
+    // Insert and Delete on the grid; a click below the rows keeps the selection.
+    void gridKeysAndClicks()
     {
         Window win;
+        win.w->show();
         QCOMPARE(win.w->grid().rowCount(), 1);
         win.press(Qt::Key_Delete); // no data row: nothing, not even a question
         QVERIFY(win.prompts.messages.isEmpty());
@@ -288,7 +284,13 @@ private Q_SLOTS:
         win.press(Qt::Key_Insert);
         QCOMPARE(win.w->grid().rowCount(), 3);
         QCOMPARE(win.w->grid().cell(2, 2), QStringLiteral("New entry"));
-        win.w->grid().setCurrentRow(1);
+        QTableView *grid = win.gridView();
+        QTest::mouseClick(
+            grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(0, 0)).center());
+        QCOMPARE(win.w->grid().currentRow(), 1);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(5, grid->viewport()->height() - 5));
+        QCOMPARE(win.w->grid().currentRow(), 1);
+        QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
         win.prompts.queueAnswer(UserPrompts::Answer::Ok);
         win.press(Qt::Key_Delete);
         QCOMPARE(win.prompts.messages.size(), 1);
@@ -324,21 +326,6 @@ private Q_SLOTS:
         QCOMPARE(win.w->table()[0].Status, TargetStatus::Unknown);
         QCOMPARE(win.w->grid().rowCount(), 2);
         QCOMPARE(win.w->grid().cell(1, 0), QStringLiteral("revived.example"));
-    }
-
-    void clickBelowTheRowsKeepsTheSelection()
-    {
-        Window win;
-        win.w->show();
-        win.press(Qt::Key_Insert);
-        win.press(Qt::Key_Insert);
-        QTableView *grid = win.gridView();
-        QTest::mouseClick(
-            grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(0, 0)).center());
-        QCOMPARE(win.w->grid().currentRow(), 1);
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(5, grid->viewport()->height() - 5));
-        QCOMPARE(win.w->grid().currentRow(), 1);
-        QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
     }
 
     void menuShortcutsWinOverTheControls_data()
@@ -406,33 +393,26 @@ private Q_SLOTS:
     }
 
     // Details shown and no sizes stored: the window as designed. (Stored sizes and the stored
-    // splitter: the splitter's worked example below.)
-    void startupLayoutAsDesigned()
+    // splitter: the splitter's worked example below.) Double click hides the details, the menu
+    // shows them again.
+    void detailsShownAndHiddenOnTheRealWindow()
     {
         Window win(detailsIni(""));
         win.w->show();
         const MainLayout &l = win.w->layoutTwips();
-        QVERIFY(win.action("optdetails")->isChecked() && win.child("txtdata")->isVisible());
+        QWidget *details = win.child("txtdata");
+        QVERIFY(win.action("optdetails")->isChecked() && details->isVisible());
         const int height = MainLayout::DesignClientHeight + MainLayout::ChromeHeight;
         QCOMPARE(std::tuple(l.windowHeight, l.gridHeight, l.detailsTop, l.detailsHeight),
             std::tuple(height, 1215, 1560, height - 1215 - 1260));
-    }
-
-    void detailsShownAndHiddenOnTheRealWindow()
-    {
-        Window win;
-        win.w->show();
-        QVERIFY(!win.action("optdetails")->isChecked());
-        win.action("optdetails")->trigger();
-        QWidget *details = win.child("txtdata");
-        QVERIFY(win.action("optdetails")->isChecked() && details->isVisible()
-            && win.child("cmdsize")->isVisible());
-        const MainLayout &l = win.w->layoutTwips();
-        QCOMPARE(std::tuple(l.detailsTop, l.splitTop),
-            std::tuple(l.gridTop + l.gridHeight + 120, l.gridTop + l.gridHeight));
-        // Double click on the details box hides it again.
         QTest::mouseDClick(qobject_cast<QPlainTextEdit *>(details)->viewport(), Qt::LeftButton);
         QVERIFY(!win.action("optdetails")->isChecked() && !details->isVisible());
+        QVERIFY(!win.child("cmdsize")->isVisible());
+        win.action("optdetails")->trigger();
+        QVERIFY(win.action("optdetails")->isChecked() && details->isVisible()
+            && win.child("cmdsize")->isVisible());
+        QCOMPARE(std::tuple(l.detailsTop, l.splitTop),
+            std::tuple(l.gridTop + l.gridHeight + 120, l.gridTop + l.gridHeight));
     }
 
     // Column widths come from the header the user drags: small mode halves and restores them,
