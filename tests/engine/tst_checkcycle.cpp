@@ -1,15 +1,13 @@
 #include "CycleRig.h"
 #include "ScriptedPrompts.h"
 #include "engine/Monitor.h"
+#include "probes/IcmpProbe.h"
 #include "probes/WinSock.h"
 
 #include <QSignalSpy>
 #include <QTest>
 
 #include <utility>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -24,15 +22,6 @@ std::unique_ptr<LoopbackServer> peer(const QByteArray &greeting, bool silent = f
 QString hostOf(const LoopbackServer &s)
 {
     return FormatDottedAddress(s.address());
-}
-
-// Whether this machine lets us open any ICMP socket at all.
-bool icmpAvailable()
-{
-    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP));
-    if (!fd)
-        fd = UniqueFd(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP));
-    return bool(fd);
 }
 
 // One Target alone in a cycle, and what the cycle makes of it.
@@ -147,7 +136,7 @@ private Q_SLOTS:
 
     void workedExampleAgentRefusedEchoAnswers()
     {
-        if (!icmpAvailable())
+        if (!IcmpEchoService::canOpen(IcmpEchoService::SocketKind::Any))
             QSKIP("no ICMP socket may be opened here (neither ping_group_range nor CAP_NET_RAW)");
         CycleRig rig;
         Target &t = rig.table[rig.add(QStringLiteral("Router"))];
@@ -342,7 +331,7 @@ private Q_SLOTS:
 
     void abortRestoresTheRoundTripOfAnUnappliedEcho()
     {
-        if (!icmpAvailable())
+        if (!IcmpEchoService::canOpen(IcmpEchoService::SocketKind::Any))
             QSKIP("no ICMP socket may be opened here (neither ping_group_range nor CAP_NET_RAW)");
         CycleRig rig;
         rig.settings.Parallel = 32;
