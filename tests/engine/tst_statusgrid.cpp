@@ -330,6 +330,7 @@ private Q_SLOTS:
         f.grid.setTxtdata(QStringLiteral("details"));
         const auto generation = f.table.generation();
         QSignalSpy reset(f.grid.model(), &QAbstractItemModel::modelReset);
+        QSignalSpy rowSpy(&f.grid, &TargetGrid::currentRowChanged);
         ScriptedPrompts prompts;
         prompts.queueAnswer(static_cast<UserPrompts::Answer>(answer));
         clear ? f.grid.clearlist(prompts) : f.grid.delentry(prompts);
@@ -352,6 +353,14 @@ private Q_SLOTS:
             QCOMPARE(f.table.size(), int16_t(1));
             QVERIFY(f.table[0].isFree());
             QCOMPARE(f.grid.currentRow(), 0);
+            QCOMPARE(rowSpy.count(), 1);
+            // The free slot left by clearing stays; a new entry goes after it.
+            f.grid.newentry();
+            QCOMPARE(f.table.size(), int16_t(2));
+            QVERIFY(f.table[0].isFree());
+            QCOMPARE(rowCells(f.grid, 1), QStringLiteral("Local|Unknown|New entry| 1"));
+            QCOMPARE(f.grid.targetIndexAt(1), 1);
+            QCOMPARE(f.grid.currentRow(), 1);
         } else {
             // The slot stays, marked free.
             QCOMPARE(f.table.size(), int16_t(3));
@@ -373,25 +382,6 @@ private Q_SLOTS:
         f.grid.delentry(prompts);
         QCOMPARE(prompts.messages.size(), 0);
         QCOMPARE(f.table.usedCount(), 3);
-    }
-
-    void clearlistThenNewentry()
-    {
-        Fixture f(1);
-        ScriptedPrompts prompts;
-        prompts.queueAnswer(UserPrompts::Answer::Ok);
-        QSignalSpy rowSpy(&f.grid, &TargetGrid::currentRowChanged);
-        f.grid.clearlist(prompts);
-        QCOMPARE(f.grid.rowCount(), 1);
-        QCOMPARE(rowSpy.count(), 1);
-        f.grid.newentry();
-        QCOMPARE(f.table.size(), int16_t(2));
-        QVERIFY(f.table[0].isFree());
-        QCOMPARE(f.table[1].Desc, QStringLiteral("Local"));
-        QCOMPARE(f.grid.rowCount(), 2);
-        QCOMPARE(f.grid.cell(1, GridColumn::Index), QStringLiteral(" 1"));
-        QCOMPARE(f.grid.targetIndexAt(1), 1);
-        QCOMPARE(f.grid.currentRow(), 1);
     }
 };
 

@@ -4,18 +4,12 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include <arpa/inet.h>
-#include <cerrno>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 namespace sentrel::test {
 
 namespace {
 
 // An address in 127.100.0.0 - 127.199.255.255 and a port in [lowest, highest).
-QByteArray randomLoopback(uint16_t &port, int lowest = 10000, int highest = 32000)
+QByteArray randomLoopback(uint16_t &port, int lowest, int highest)
 {
     auto *rng = QRandomGenerator::global();
     port = static_cast<uint16_t>(rng->bounded(lowest, highest));
@@ -151,35 +145,6 @@ QString refusingHost()
     return QStringLiteral("127.77.%1.%2")
         .arg(QRandomGenerator::global()->bounded(1, 255))
         .arg(QRandomGenerator::global()->bounded(1, 255));
-}
-
-std::unique_ptr<HangingPort> lowHangingPort()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        auto hanging = std::make_unique<HangingPort>();
-        hanging->address = loopbackAddress(randomLoopback(hanging->port).constData());
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = hanging->address;
-        a.sin_port = htons(hanging->port);
-        const auto *sa = reinterpret_cast<const sockaddr *>(&a);
-        hanging->listener = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        if (!hanging->listener || ::bind(hanging->listener.get(), sa, sizeof a) != 0
-            || ::listen(hanging->listener.get(), 0) != 0)
-            continue;
-        // Fill the accept queue; once a connect stays pending, the kernel is dropping SYNs.
-        for (int i = 0; i < 8; ++i) {
-            UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            if (!client || (::connect(client.get(), sa, sizeof a) != 0 && errno != EINPROGRESS))
-                break;
-            pollfd p {client.get(), POLLOUT, 0};
-            const int ready = ::poll(&p, 1, 200);
-            hanging->fillers.push_back(std::move(client));
-            if (ready == 0)
-                return hanging;
-        }
-    }
-    return nullptr;
 }
 
 } // namespace sentrel::test

@@ -12,7 +12,6 @@
 #include <QStringList>
 
 #include <memory>
-#include <vector>
 
 namespace sentrel::test {
 
@@ -140,16 +139,5 @@ std::unique_ptr<LoopbackServer> highPortServer(const PeerScript &script);
 
 // A loopback address where nothing listens: every port there refuses.
 QString refusingHost();
-
-// A port below 32768 on an address of its own in 127.0.0.0/8 whose connection attempts are
-// never answered (a listener with a full accept queue), so a port check stays at "Connecting...".
-struct HangingPort
-{
-    UniqueFd listener;
-    std::vector<UniqueFd> fillers;
-    uint32_t address = 0;
-    uint16_t port = 0;
-};
-std::unique_ptr<HangingPort> lowHangingPort();
 
 } // namespace sentrel::test

@@ -250,15 +250,6 @@ void LoopbackServer::drop(Connection &c)
     QTimer::singleShot(0, this, [this] { m_dropped.clear(); });
 }
 
-RefusedPort::RefusedPort()
-{
-    UniqueFd fd = tcpSocket();
-    if (!bindTo(fd.get(), loopbackAddress(), 0))
-        return;
-    m_port = boundPort(fd.get());
-    m_fd = std::move(fd);
-}
-
 UnansweredPort::UnansweredPort()
 {
     UniqueFd listener = tcpSocket();

@@ -100,21 +100,6 @@ private:
     std::unique_ptr<QSocketNotifier> m_acceptNotifier;
 };
 
-// A loopback port that refuses connections: bound but not listening, held for
-// the lifetime of the object so that nobody else takes it.
-class RefusedPort
-{
-public:
-    RefusedPort();
-    bool isValid() const { return m_fd.valid(); }
-    uint16_t port() const { return m_port; }
-    uint32_t address() const { return loopbackAddress(); }
-
-private:
-    UniqueFd m_fd;
-    uint16_t m_port = 0;
-};
-
 // A loopback port whose connection attempts are never answered: a listener with
 // a full accept queue, so the kernel drops further SYNs and connects hang.
 class UnansweredPort
