@@ -1,3 +1,4 @@
+#include "BuiltSentrel.h"
 #include "CycleRig.h"
 #include "TestFiles.h"
 #include "probes/WinSock.h"
@@ -21,29 +22,6 @@ PeerScript greeting(const QByteArray &text)
     PeerScript p;
     p.greeting = text;
     return p;
-}
-
-QStringList logLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
-
-// Starts the built program with its settings and data under the given folders.
-void startSentrel(QProcess &sentrel, const QString &config, const QString &data)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    sentrel.setProcessEnvironment(env);
-    sentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sentrel.start(QStringLiteral(SENTREL_BINARY), {});
 }
 
 bool writeFile(const QString &path, const QByteArray &bytes)
@@ -94,7 +72,7 @@ private Q_SLOTS:
                 .toUtf8()));
 
         QProcess sentrel;
-        startSentrel(sentrel, config, data);
+        startBuiltSentrel(sentrel, QStringLiteral(SENTREL_BINARY), config, data);
         QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
 
         // The peers answer from this process's event loop while we wait.
@@ -141,7 +119,7 @@ private Q_SLOTS:
         const QString log = data + QStringLiteral("/Sentrel/sentrel.log");
 
         QProcess sentrel;
-        startSentrel(sentrel, config, data);
+        startBuiltSentrel(sentrel, QStringLiteral(SENTREL_BINARY), config, data);
         QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
         QTRY_COMPARE_WITH_TIMEOUT(logLines(log).size(), 1, 30000);
         QVERIFY(terminate(sentrel));

@@ -1,4 +1,5 @@
 #include "AgentProcess.h"
+#include "BuiltSentrel.h"
 #include "CycleRig.h"
 
 #include <QDir>
@@ -21,17 +22,6 @@ const QByteArray OkConfig = "[load]\nenabled = no\n[memory]\nenabled = no\n[disk
                             "[command web]\ncommand = /bin/echo site answers\n";
 const QByteArray ErrorConfig =
     "[load]\nenabled = no\n[memory]\nenabled = no\n[disk]\nmounts = /no/such/mount\n";
-
-QStringList logLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
 
 } // namespace
 
@@ -73,13 +63,7 @@ private Q_SLOTS:
                 .toUtf8()));
 
         QProcess sentrel;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        env.insert(QStringLiteral("XDG_DATA_HOME"), data);
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        sentrel.setProcessEnvironment(env);
-        sentrel.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        sentrel.start(QStringLiteral(SENTREL_BINARY), {});
+        startBuiltSentrel(sentrel, QStringLiteral(SENTREL_BINARY), config, data);
         QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
         QTRY_COMPARE_WITH_TIMEOUT(logLines(log).size(), 3, 60000);
         QStringList rest;
