@@ -180,11 +180,10 @@ QString readRecord(FieldReader &reader, Target &t)
         case Field::Port: {
             // Files of this format hold the signed 16-bit value (-19858 for 45678);
             // a port written as the user sees it names the same 16 bits.
-            const auto n = parseInteger(
-                *value, std::numeric_limits<int16_t>::min(), std::numeric_limits<uint16_t>::max());
-            if (!n)
+            const std::optional<int16_t> port = parsePort(*value);
+            if (!port)
                 return QStringLiteral("field %1 is not a port: %2").arg(name, *value);
-            *f.integer = static_cast<int16_t>(static_cast<uint16_t>(*n));
+            *f.integer = *port;
             break;
         }
         case Field::Boolean:

@@ -38,9 +38,7 @@ T readInteger(const SettingsStore &store, const QString &section, const QString 
 // (45678); negative texts, which earlier saves wrote, still name the same 16 bits.
 int16_t readPort(const SettingsStore &store, const QString &key, int16_t fallback)
 {
-    const std::optional<qint64> value = parseInteger(store.get(targetsSection, key, QString()),
-        std::numeric_limits<int16_t>::min(), std::numeric_limits<uint16_t>::max());
-    return value ? static_cast<int16_t>(static_cast<uint16_t>(*value)) : fallback;
+    return parsePort(store.get(targetsSection, key, QString())).value_or(fallback);
 }
 
 bool readBool(const SettingsStore &store, const QString &section, const QString &key, bool fallback)

@@ -318,6 +318,15 @@ std::optional<qint64> parseInteger(QStringView text, qint64 min, qint64 max)
     return value;
 }
 
+std::optional<int16_t> parsePort(QStringView text)
+{
+    const std::optional<qint64> value =
+        parseInteger(text, std::numeric_limits<int16_t>::min(), std::numeric_limits<uint16_t>::max());
+    if (!value)
+        return std::nullopt;
+    return static_cast<int16_t>(static_cast<uint16_t>(*value));
+}
+
 QString lengthText(double twips, const QLocale &locale)
 {
     if (!std::isfinite(twips))

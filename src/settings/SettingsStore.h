@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <cstdint>
 #include <optional>
 
 namespace sentrel {
@@ -60,6 +61,9 @@ std::optional<bool> parseBool(QStringView text);
 // A whole decimal number between min and max; blanks around it and a sign are
 // allowed, anything else (letters, fractions, out of range) is no number.
 std::optional<qint64> parseInteger(QStringView text, qint64 min, qint64 max);
+// A port for a signed 16-bit field: written as the user sees it (0 to 65535) or as
+// the signed value older files hold (-32768 to -1); both name the same 16 bits.
+std::optional<int16_t> parsePort(QStringView text);
 
 // A length in twips: whole twips as a plain integer, a fraction with the
 // locale's decimal separator.
