@@ -3,6 +3,7 @@
 #include "app/Termination.h"
 #include "engine/Monitor.h"
 #include "engine/MonitorView.h"
+#include "engine/StatusCounts.h"
 #include "engine/StatusGrid.h"
 #include "engine/UserPrompts.h"
 #include "logging/LogFiles.h"
@@ -113,21 +114,6 @@ struct Engine
     ~Engine() { monitor.reset(); }
 };
 
-// Exit codes by how bad they are: DOWN, then WARNING, then Unknown, then OK.
-int severity(int exitCode)
-{
-    switch (exitCode) {
-    case CheckExit::Down:
-        return 3;
-    case CheckExit::Warning:
-        return 2;
-    case CheckExit::Unknown:
-        return 1;
-    default:
-        return 0;
-    }
-}
-
 int exitCodeOf(int16_t status)
 {
     switch (status) {
@@ -226,19 +212,14 @@ int runCheck(const HeadlessOptions &options)
     engine.monitor->do_check();
     QCoreApplication::exec();
 
-    int worst = CheckExit::Ok;
     int position = 0;
     QString out;
     for (const Target &t : engine.table) {
-        if (t.isFree())
-            continue;
-        out += checkLine(t, position++, options.json);
-        const int code = exitCodeOf(t.Status);
-        if (severity(code) > severity(worst))
-            worst = code;
+        if (!t.isFree())
+            out += checkLine(t, position++, options.json);
     }
     printTo(stdout, out);
-    return worst;
+    return exitCodeOf(countStatuses(engine.table).worst);
 }
 
 int runServe(const HeadlessOptions &options)

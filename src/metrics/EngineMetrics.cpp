@@ -1,9 +1,10 @@
 #include "metrics/EngineMetrics.h"
 
 #include "engine/Monitor.h"
+#include "engine/StatusCounts.h"
 #include "metrics/MetricsExporter.h"
 
-#include <array>
+#include <utility>
 
 namespace sentrel {
 
@@ -65,7 +66,6 @@ std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFa
     MetricFamily perStatus =
         family("sentrel_targets", "Number of Targets by the result of their last check.", MetricType::Gauge);
 
-    std::array<int, 4> counts {};
     int position = 0;
     for (const Target &t : table) {
         if (t.isFree())
@@ -76,7 +76,6 @@ std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFa
             {"host", t.Hostname.toStdString()}, {"description", t.Desc.toStdString()}};
         const int16_t code =
             t.Status >= TargetStatus::Ok && t.Status <= TargetStatus::Down ? t.Status : TargetStatus::Unknown;
-        ++counts[static_cast<size_t>(code)];
         status.metric.push_back(gauge(code, labels));
         if (t.LastRtt >= 0)
             rtt.metric.push_back(gauge(t.LastRtt / 1000.0, labels));
@@ -85,8 +84,11 @@ std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFa
         if (t.LastCheck.isValid())
             lastCheck.metric.push_back(gauge(unixSeconds(t.LastCheck), labels));
     }
-    for (int16_t code = TargetStatus::Unknown; code <= TargetStatus::Down; ++code)
-        perStatus.metric.push_back(gauge(counts[static_cast<size_t>(code)], {{"status", statusLabel(code)}}));
+    const StatusCounts counts = countStatuses(table);
+    for (const auto &[code, n] :
+        {std::pair {TargetStatus::Unknown, counts.unknown}, std::pair {TargetStatus::Ok, counts.ok},
+            std::pair {TargetStatus::Warning, counts.warning}, std::pair {TargetStatus::Down, counts.down}})
+        perStatus.metric.push_back(gauge(n, {{"status", statusLabel(code)}}));
 
     std::vector<MetricFamily> families {
         std::move(status), std::move(rtt), std::move(smoothed), std::move(lastCheck), std::move(perStatus)};

@@ -41,39 +41,7 @@ private:
 
 } // namespace
 
-TraySummary summarise(const TargetTable &table)
-{
-    TraySummary s;
-    for (const Target &t : table) {
-        if (t.isFree())
-            continue;
-        switch (t.Status) {
-        case TargetStatus::Ok:
-            ++s.ok;
-            break;
-        case TargetStatus::Warning:
-            ++s.warning;
-            break;
-        case TargetStatus::Down:
-            ++s.down;
-            break;
-        default:
-            ++s.unknown;
-            break;
-        }
-    }
-    if (s.down)
-        s.worst = TargetStatus::Down;
-    else if (s.warning)
-        s.worst = TargetStatus::Warning;
-    else if (s.unknown || !s.ok)
-        s.worst = TargetStatus::Unknown;
-    else
-        s.worst = TargetStatus::Ok;
-    return s;
-}
-
-QString countsText(const TraySummary &s)
+QString countsText(const StatusCounts &s)
 {
     QString text = QStringLiteral("%1 OK, %2 WARNING, %3 DOWN").arg(s.ok).arg(s.warning).arg(s.down);
     if (s.unknown)
@@ -81,7 +49,7 @@ QString countsText(const TraySummary &s)
     return text;
 }
 
-QString trayToolTip(const TraySummary &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale)
+QString trayToolTip(const StatusCounts &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale)
 {
     QString text = QStringLiteral("Sentrel\n");
     if (lastCycle.isValid())
@@ -188,7 +156,7 @@ void DesktopTray::cycleStarted()
 
 void DesktopTray::cycleFinished(const TargetTable &table, const QDateTime &when)
 {
-    m_summary = summarise(table);
+    m_summary = countStatuses(table);
     m_lastCycle = when;
     m_look = TrayLook {m_summary.worst, false};
     refresh();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Target.h"
+#include "engine/StatusCounts.h"
 
 #include <QDateTime>
 #include <QIcon>
@@ -19,24 +19,13 @@ class QWidget;
 namespace sentrel {
 
 // The Targets of the table counted by their status after a cycle, and the worst of them.
-struct TraySummary
-{
-    int ok = 0;
-    int warning = 0;
-    int down = 0;
-    int unknown = 0;
-    // DOWN before WARNING before no result before OK; an empty table has no result.
-    int16_t worst = TargetStatus::Unknown;
-};
-
-TraySummary summarise(const TargetTable &table);
-
 // "12 OK, 1 WARNING, 2 DOWN" (", 3 Unknown" added when some have no result).
-QString countsText(const TraySummary &summary);
+QString countsText(const StatusCounts &summary);
 
 // The tray icon's tooltip: the program's name, the counts and the time of the last
 // cycle; before the first cycle only that none has run yet.
-QString trayToolTip(const TraySummary &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale);
+QString trayToolTip(
+    const StatusCounts &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale);
 
 // What the tray icon shows: the colour of the worst status, and whether a cycle runs.
 struct TrayLook
@@ -105,7 +94,7 @@ private:
     std::unique_ptr<TrayBackend> m_backend;
     QPointer<QWidget> m_window;
     std::unique_ptr<QMenu> m_menu;
-    TraySummary m_summary;
+    StatusCounts m_summary;
     QDateTime m_lastCycle;
     TrayLook m_look;
     QString m_toolTip;

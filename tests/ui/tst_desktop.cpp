@@ -131,7 +131,7 @@ private Q_SLOTS:
         QFETCH(QList<int>, statuses);
         QFETCH(int, worst);
         QFETCH(QString, counts);
-        const TraySummary s = summarise(tableOf(statuses));
+        const StatusCounts s = countStatuses(tableOf(statuses));
         QCOMPARE(int(s.worst), worst);
         QCOMPARE(countsText(s), counts);
     }
@@ -154,7 +154,7 @@ private Q_SLOTS:
         QFETCH(QDateTime, lastCycle);
         QFETCH(bool, busy);
         QFETCH(QString, text);
-        TraySummary s;
+        StatusCounts s;
         s.ok = 12;
         s.warning = 1;
         s.down = 2;
