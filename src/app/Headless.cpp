@@ -196,6 +196,7 @@ int runCheck(const HeadlessOptions &options)
             return CheckExit::Unknown;
         }
         engine.table.assign(std::move(parsed.targets));
+        adoptTargetUids(engine.table, TargetTable {});
     }
     if (engine.table.usedCount() == 0) {
         // An empty list is far more often the wrong store (another user, another HOME under

@@ -279,6 +279,7 @@ void TargetGrid::newentry()
     Target &t = m_table[m_table.lastIndex()];
     t.Status = TargetStatus::Unknown;
     t.Hostname = QStringLiteral("localhost");
+    t.Uid = newTargetUid();
     t.Desc = QStringLiteral("Local");
     t.User.clear();
     t.Info = QStringLiteral("New entry");

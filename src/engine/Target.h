@@ -48,6 +48,9 @@ struct Target
     double SmoothedRtt = 0.0;
     // Milliseconds of the last echo that was answered in time; -1 when the last echo was not.
     int LastRtt = -1;
+    // Who this Target is across runs, row moves and imports: 16 lower-case hex digits. History
+    // and metric series are kept under it, so it changes only when the host does.
+    QString Uid;
 
     bool isFree() const { return Status == TargetStatus::Free; }
 };
@@ -115,6 +118,22 @@ struct GlobalSettings
     // How many Targets one check cycle probes at the same time (1 = one after another).
     int16_t Parallel = 128;
 };
+
+// A new random identity for a Target the user has just created or pointed at another host.
+QString newTargetUid();
+
+// The identity of a Target read from a store or file that kept none: derived from the host and
+// how many Targets before it name the same host, so that every run that reads the same list
+// gives the same identities.
+QString derivedTargetUid(const QString &hostname, int occurrence);
+
+// Gives every used slot that has none an identity. Targets that name the host of a Target in
+// `previous` take over that Target's identity, in order (the first Target for a host takes the
+// first identity for it), so that reading the same list again keeps each Target's history.
+void adoptTargetUids(TargetTable &table, const TargetTable &previous);
+
+// Whether text is an identity as Target::Uid keeps it.
+bool isTargetUid(const QString &text);
 
 // The low 16 bits of a 32-bit value as a signed 16-bit number (32768..65535 become negative).
 int16_t LongToInteger(int32_t value);

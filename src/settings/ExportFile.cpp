@@ -344,7 +344,12 @@ bool importSettings(TargetTable &table, UserPrompts &prompts, const QString &dir
         tell(prompts, QStringLiteral("Invalid export file."));
         return false;
     }
-    table.assign(std::move(parsed.targets));
+    TargetTable imported;
+    imported.assign(std::move(parsed.targets));
+    // The file keeps no identities: a Target that names a host already in the list carries on
+    // that Target's history.
+    adoptTargetUids(imported, table);
+    table.assign(std::vector<Target>(imported.begin(), imported.end()));
     return true;
 }
 

@@ -70,6 +70,7 @@ Target readTarget(const SettingsStore &store, int j, const QString &hostname)
     t.Timeout = readInteger<int16_t>(store, targetsSection, targetKey(u"Timeout", j), 60);
     t.TimeOK = readBool(store, targetsSection, targetKey(u"TimeOK", j), false);
     t.RTT = readInteger<int16_t>(store, targetsSection, targetKey(u"RTT", j), 0);
+    t.Uid = store.get(targetsSection, targetKey(u"Uid", j), QString());
     t.Status = TargetStatus::Unknown;
     t.SmoothedRtt = -1.0;
     return t;
@@ -94,6 +95,8 @@ void readTargets(const SettingsStore &store, TargetTable &table)
             found.push_back(readTarget(store, j, hostname));
     }
     table.assign(std::move(found));
+    // Stores written before Targets had identities get derived ones, the same on every read.
+    adoptTargetUids(table, TargetTable {});
 }
 
 void writeTarget(SettingsStore &store, const Target &t, int n)
@@ -114,6 +117,8 @@ void writeTarget(SettingsStore &store, const Target &t, int n)
     store.save(targetsSection, targetKey(u"Timeout", n), QString::number(t.Timeout));
     store.save(targetsSection, targetKey(u"TimeOK", n), boolText(t.TimeOK));
     store.save(targetsSection, targetKey(u"RTT", n), QString::number(t.RTT));
+    if (isTargetUid(t.Uid))
+        store.save(targetsSection, targetKey(u"Uid", n), t.Uid);
 }
 
 } // namespace

@@ -355,7 +355,11 @@ void ConfigDialog::storeInto(Target &target) const
     target.TimeOK = chktimeout->isChecked();
     target.Desc = txtdesc->text();
     target.User = txtuser->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    target.Hostname = txthostname->text();
+    if (target.Hostname != txthostname->text()) {
+        // Another host is another system: its history starts afresh.
+        target.Hostname = txthostname->text();
+        target.Uid = newTargetUid();
+    }
     target.PXPort = int16_t(portNumber(txtpxport->text()).value_or(0));
     if (target.PXPort == 0)
         target.PXPort = 3000;

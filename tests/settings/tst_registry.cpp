@@ -3,6 +3,7 @@
 #include "settings/SettingsStore.h"
 
 #include <QFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -176,6 +177,50 @@ private Q_SLOTS:
         QCOMPARE(hostsOf(load(m_path).table), QStringLiteral("<free>"));
     }
 
+    // History and metric series follow a Target's identity, so it must survive everything
+    // but a change of host.
+    void identityFollowsTheTarget()
+    {
+        // A store from before identities: the same list reads as the same identities.
+        save(m_path, tableOf({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("a")}));
+        const TargetTable legacy = load(m_path).table;
+        QCOMPARE(storedText(m_path, QStringLiteral("Targets/Uid 0")), QStringLiteral("<missing>"));
+        QStringList uids;
+        for (const Target &t : legacy) {
+            QVERIFY2(isTargetUid(t.Uid), qPrintable(t.Uid));
+            uids << t.Uid;
+        }
+        QCOMPARE(QSet<QString>(uids.begin(), uids.end()).size(), 3);
+        for (int16_t i = 0; i < 3; ++i)
+            QCOMPARE(load(m_path).table[i].Uid, uids[i]);
+
+        // Deleting a Target keeps the others' identities through a save and a restart.
+        TargetTable table = legacy;
+        table[0].Status = TargetStatus::Free;
+        save(m_path, table);
+        const TargetTable reread = load(m_path).table;
+        QCOMPARE(reread[0].Uid, uids[1]);
+        QCOMPARE(reread[1].Uid, uids[2]);
+
+        // Importing the same hosts again keeps them; a new host gets a new identity.
+        TargetTable imported = tableOf({QStringLiteral("a"), QStringLiteral("c"), QStringLiteral("b")});
+        adoptTargetUids(imported, reread);
+        QCOMPARE(imported[0].Uid, uids[2]);
+        QCOMPARE(imported[2].Uid, uids[1]);
+        QVERIFY(isTargetUid(imported[1].Uid));
+        QVERIFY(!uids.contains(imported[1].Uid));
+
+        // A hand-copied line repeats an identity: the copy gets one of its own.
+        writeRaw(m_path,
+            {QStringLiteral("Targets/MaxHostNo=1"), QStringLiteral("Targets/Hostname 0=x"),
+                QStringLiteral("Targets/Uid 0=00000000000000aa"), QStringLiteral("Targets/Hostname 1=y"),
+                QStringLiteral("Targets/Uid 1=00000000000000aa")});
+        const TargetTable copied = load(m_path).table;
+        QCOMPARE(copied[0].Uid, QStringLiteral("00000000000000aa"));
+        QVERIFY(isTargetUid(copied[1].Uid));
+        QVERIFY(copied[1].Uid != copied[0].Uid);
+    }
+
     void readsTargetsUpToMaxHostNo_data()
     {
         QTest::addColumn<QString>("maxHostNo");
@@ -248,7 +293,8 @@ private Q_SLOTS:
             "0=-32768|"
             "Targets/Desc 0=Caf\u00e9, \"main\" = 1; [x]|Targets/User 0=Call @ops\r\nat once|Targets/Timeout "
             "0=0|"
-            "Targets/TimeOK 0=True|Targets/RTT 0=250|Window/Width=6000,5|Window/Height=4000|"
+            "Targets/TimeOK 0=True|Targets/RTT 0=250|Targets/Uid "
+            "0=0123456789abcdef|Window/Width=6000,5|Window/Height=4000|"
             "Window/GHeight=2000,25|Window/DHeight=1|Window/DTop=2|Window/Left=10,5|Window/Top=3|Window/"
             "Split=1999|"
             "Window/Details=True|Window/Enable=False|Window/Delay= "
