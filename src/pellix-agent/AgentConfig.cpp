@@ -1,10 +1,10 @@
 #include "AgentConfig.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <cmath>
+#include <map>
 #include <set>
 
 namespace pellix {
@@ -14,10 +14,15 @@ namespace {
 // A configuration file is a few dozen lines; anything far larger is not one.
 constexpr qint64 MaxConfigBytes = 1 << 20;
 
-struct Failure
+// A quoted line or value is cut to this, so that a runaway line cannot flood the log.
+constexpr qsizetype MaxQuotedChars = 80;
+
+QString shown(const QString &text)
 {
-    QString message;
-};
+    if (text.size() <= MaxQuotedChars)
+        return text;
+    return text.left(MaxQuotedChars - 3) + QStringLiteral("...");
+}
 
 std::optional<bool> parseBool(const QString &v)
 {
@@ -86,20 +91,21 @@ private:
             return section(l);
         const qsizetype eq = l.indexOf(QLatin1Char('='));
         if (eq < 0)
-            return fail(QStringLiteral("expected \"key = value\" or \"[section]\", found \"%1\"").arg(l));
+            return fail(
+                QStringLiteral("expected \"key = value\" or \"[section]\", found \"%1\"").arg(shown(l)));
         if (m_section.isEmpty())
-            return fail(QStringLiteral("\"%1\" is outside any section").arg(l));
+            return fail(QStringLiteral("\"%1\" is outside any section").arg(shown(l)));
         const QString key = l.left(eq).trimmed();
         const QString value = l.mid(eq + 1).trimmed();
         if (!m_keys.insert(m_section + QLatin1Char('\n') + key).second)
-            return fail(QStringLiteral("\"%1\" is given twice in [%2]").arg(key, m_section));
+            return fail(QStringLiteral("\"%1\" is given twice in [%2]").arg(shown(key), shown(m_section)));
         return assign(key, value);
     }
 
     bool section(const QString &l)
     {
         if (!l.endsWith(QLatin1Char(']')))
-            return fail(QStringLiteral("section header \"%1\" has no closing \"]\"").arg(l));
+            return fail(QStringLiteral("section header \"%1\" has no closing \"]\"").arg(shown(l)));
         const QString name = l.mid(1, l.size() - 2).simplified();
         static const QRegularExpression command(QStringLiteral("^command ([A-Za-z0-9_.-]+)$"));
         const QRegularExpressionMatch m = command.match(name);
@@ -109,22 +115,23 @@ private:
             && name != QLatin1String("disk") && name != QLatin1String("memory")) {
             return fail(QStringLiteral("unknown section [%1] (known: [agent], [load], [disk], [memory], "
                                        "[command NAME])")
-                            .arg(name));
+                            .arg(shown(name)));
         }
-        if (!m_sections.insert(name).second)
-            return fail(QStringLiteral("section [%1] is given twice").arg(name));
+        if (!m_sections.emplace(name, m_line).second)
+            return fail(QStringLiteral("section [%1] is given twice").arg(shown(name)));
         m_section = name;
         return true;
     }
 
     bool badValue(const QString &key, const QString &value, const QString &expected)
     {
-        return fail(QStringLiteral("[%1] %2 = \"%3\": expected %4").arg(m_section, key, value, expected));
+        return fail(QStringLiteral("[%1] %2 = \"%3\": expected %4")
+                        .arg(shown(m_section), key, shown(value), expected));
     }
 
     bool unknownKey(const QString &key)
     {
-        return fail(QStringLiteral("unknown key \"%1\" in [%2]").arg(key, m_section));
+        return fail(QStringLiteral("unknown key \"%1\" in [%2]").arg(shown(key), shown(m_section)));
     }
 
     bool assign(const QString &key, const QString &value)
@@ -132,11 +139,18 @@ private:
         AgentConfig &c = m_config;
         const QString percent = QStringLiteral("a whole percentage from 0 to 100");
         if (m_section == QLatin1String("agent")) {
-            if (key != QLatin1String("connections"))
+            if (key == QLatin1String("deadline")) {
+                const auto n = parseInt(value, 1, 300);
+                return n ? (c.deadlineSeconds = *n, true)
+                         : badValue(key, value, QStringLiteral("whole seconds from 1 to 300"));
+            }
+            if (key != QLatin1String("connections") && key != QLatin1String("connections_per_address"))
                 return unknownKey(key);
             const auto n = parseInt(value, 1, 1024);
-            return n ? (c.maxConnections = *n, true)
-                     : badValue(key, value, QStringLiteral("a number of connections from 1 to 1024"));
+            if (!n)
+                return badValue(key, value, QStringLiteral("a number of connections from 1 to 1024"));
+            (key == QLatin1String("connections") ? c.maxConnections : c.maxPerAddress) = *n;
+            return true;
         }
         if (m_section == QLatin1String("load")) {
             if (key == QLatin1String("enabled")) {
@@ -186,7 +200,9 @@ private:
         }
         CommandDef &cmd = c.commands.back();
         if (key == QLatin1String("command")) {
-            const QStringList words = QProcess::splitCommand(value);
+            QStringList words;
+            if (!splitCommandLine(value, words))
+                return badValue(key, value, QStringLiteral("a closing double quote"));
             if (words.isEmpty() || words.first().isEmpty())
                 return badValue(key, value, QStringLiteral("a program and its arguments"));
             cmd.program = words.first();
@@ -201,23 +217,33 @@ private:
         return unknownKey(key);
     }
 
+    // Whole-file errors point at the header of the section they are about; the values that
+    // clash are the defaults unless the section is in the file.
+    bool failIn(const QString &section, const QString &message)
+    {
+        const auto it = m_sections.find(section);
+        m_line = it == m_sections.end() ? 0 : it->second;
+        return fail(message);
+    }
+
     bool validate()
     {
         const AgentConfig &c = m_config;
         if (c.loadWarning > c.loadDown)
-            return fail(
+            return failIn(QStringLiteral("load"),
                 QStringLiteral("[load] warning (%1) is above down (%2)").arg(c.loadWarning).arg(c.loadDown));
         if (c.diskWarning > c.diskDown)
-            return fail(
+            return failIn(QStringLiteral("disk"),
                 QStringLiteral("[disk] warning (%1) is above down (%2)").arg(c.diskWarning).arg(c.diskDown));
         if (c.memoryWarning < c.memoryDown)
-            return fail(QStringLiteral("[memory] warning (%1) is below down (%2): both are the available "
-                                       "percentage under which the state begins")
-                            .arg(c.memoryWarning)
-                            .arg(c.memoryDown));
+            return failIn(QStringLiteral("memory"),
+                QStringLiteral("[memory] warning (%1) is below down (%2): both are the available "
+                               "percentage under which the state begins")
+                    .arg(c.memoryWarning)
+                    .arg(c.memoryDown));
         for (const CommandDef &cmd : c.commands) {
             if (cmd.program.isEmpty())
-                return fail(
+                return failIn(QStringLiteral("command ") + cmd.name,
                     QStringLiteral("[command %1] has no \"command = PROGRAM ARGUMENTS...\"").arg(cmd.name));
         }
         return true;
@@ -227,12 +253,44 @@ private:
     int m_line = 0;
     QString m_error;
     QString m_section;
-    std::set<QString> m_sections;
+    std::map<QString, int> m_sections; // name and the line of its header
     std::set<QString> m_keys;
     AgentConfig m_config;
 };
 
 } // namespace
+
+bool splitCommandLine(const QString &line, QStringList &words)
+{
+    words.clear();
+    QString word;
+    int quotes = 0;
+    bool inQuote = false;
+    for (const QChar ch : line) {
+        if (ch == QLatin1Char('"')) {
+            if (++quotes == 3) {
+                quotes = 0;
+                word += ch;
+            }
+            continue;
+        }
+        if (quotes == 1)
+            inQuote = !inQuote;
+        quotes = 0;
+        if (!inQuote && ch.isSpace()) {
+            if (!word.isEmpty())
+                words << word;
+            word.clear();
+        } else {
+            word += ch;
+        }
+    }
+    if (quotes == 1)
+        inQuote = !inQuote;
+    if (!word.isEmpty())
+        words << word;
+    return !inQuote;
+}
 
 ConfigResult parseAgentConfig(const QByteArray &text, const QString &source)
 {

@@ -39,8 +39,15 @@ struct AgentConfig
 
     std::vector<CommandDef> commands;
 
-    // `--listen`: connections served at the same time; further ones wait in the listen queue.
+    // `--listen`: connections waiting for a report at the same time; further ones wait in the
+    // listen queue. A connection whose report is written no longer counts.
     int maxConnections = 16;
+    // `--listen`: of those, at most this many from one address (one /64 for IPv6).
+    int maxPerAddress = 4;
+    // The whole report is written within this time: what is still running then is killed and
+    // reported as an error. Below the 5 s of silence after which Sentrel gives up on a new
+    // Target's reply, leaving a second for connecting and writing.
+    int deadlineSeconds = 4;
 };
 
 // A configuration, or why there is none ("FILE:LINE: message").
@@ -51,9 +58,14 @@ struct ConfigResult
 };
 
 // Reads the INI text as a whole and validates every value before returning any of it: an
-// unknown section or key, a repeated one, a value out of range or thresholds in the wrong
-// order make the whole file fail. `source` names the file in messages.
+// unknown section or key, a repeated one, a value out of range, an unterminated quote or
+// thresholds in the wrong order make the whole file fail. `source` names the file in
+// messages; every message names a line (for thresholds, their section's header).
 ConfigResult parseAgentConfig(const QByteArray &text, const QString &source);
+
+// Splits a command line into words as QProcess::splitCommand() does (double quotes group,
+// three double quotes stand for one), but refuses an unterminated quote: false then.
+bool splitCommandLine(const QString &line, QStringList &words);
 
 // The file at `path`. A missing file gives the defaults unless `mustExist` (a file named on
 // the command line); an unreadable one is always an error.

@@ -6,6 +6,9 @@
 #include <QTimer>
 
 #include <csignal>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace pellix {
@@ -28,8 +31,16 @@ struct CommandRunner::Job
     CommandReading reading;
     std::unique_ptr<QProcess> process;
     std::unique_ptr<QTimer> limit;
+    pid_t group = 0; // the command's process group, its own pid
     bool timedOut = false;
     bool ended = false;
+
+    // SIGKILL to the group: the command and whatever it left behind in its group.
+    void killGroup() const
+    {
+        if (group > 0)
+            ::kill(-group, SIGKILL);
+    }
 };
 
 CommandRunner::CommandRunner(QObject *parent)
@@ -38,19 +49,24 @@ CommandRunner::CommandRunner(QObject *parent)
 
 CommandRunner::~CommandRunner()
 {
-    for (auto &job : m_jobs) {
-        if (job->process && job->process->state() != QProcess::NotRunning) {
-            ::kill(-pid_t(job->process->processId()), SIGKILL);
-            job->process->kill();
-            job->process->waitForFinished(1000);
+    for (auto *jobs : {&m_jobs, &m_abandoned}) {
+        for (auto &job : *jobs) {
+            job->killGroup();
+            if (job->process && job->process->state() != QProcess::NotRunning) {
+                job->process->disconnect(this);
+                job->process->kill();
+                job->process->waitForFinished(1000);
+            }
         }
     }
 }
 
-void CommandRunner::run(const std::vector<CommandDef> &commands, Done done)
+void CommandRunner::run(const std::vector<CommandDef> &commands, int limitMs, Done done)
 {
-    m_jobs.clear();
+    stop();
+    ++m_run;
     m_done = std::move(done);
+    m_limitMs = limitMs;
     m_running = int(commands.size());
     if (commands.empty()) {
         QTimer::singleShot(0, this, [this] { jobEnded(); });
@@ -59,8 +75,9 @@ void CommandRunner::run(const std::vector<CommandDef> &commands, Done done)
     for (const CommandDef &def : commands) {
         auto job = std::make_unique<Job>();
         Job *j = job.get();
+        const int ms = std::min(qint64(def.timeoutSeconds) * 1000, qint64(limitMs));
         j->reading.name = def.name;
-        j->reading.timeoutSeconds = def.timeoutSeconds;
+        j->reading.timeoutSeconds = (ms + 999) / 1000;
         j->process = std::make_unique<QProcess>();
         QProcess *p = j->process.get();
         p->setProgram(def.program);
@@ -71,7 +88,7 @@ void CommandRunner::run(const std::vector<CommandDef> &commands, Done done)
         p->setChildProcessModifier([] { ::setpgid(0, 0); });
         j->limit = std::make_unique<QTimer>();
         j->limit->setSingleShot(true);
-        j->limit->setInterval(def.timeoutSeconds * 1000);
+        j->limit->setInterval(ms);
 
         connect(p, &QProcess::readyReadStandardOutput, this,
             [j] { keepStart(j->reading.output, j->process->readAllStandardOutput()); });
@@ -87,6 +104,9 @@ void CommandRunner::run(const std::vector<CommandDef> &commands, Done done)
             jobEnded();
         });
         connect(p, &QProcess::finished, this, [this, j](int code, QProcess::ExitStatus status) {
+            // The command is reaped but its group lives on while its members do, so the
+            // group's id cannot have been given to anyone else yet.
+            j->killGroup();
             if (j->ended)
                 return;
             j->ended = true;
@@ -102,15 +122,47 @@ void CommandRunner::run(const std::vector<CommandDef> &commands, Done done)
         });
         connect(j->limit.get(), &QTimer::timeout, this, [j] {
             j->timedOut = true;
-            const qint64 pid = j->process->processId();
-            if (pid > 0)
-                ::kill(-pid_t(pid), SIGKILL);
+            j->killGroup();
             j->process->kill();
         });
         m_jobs.push_back(std::move(job));
         j->limit->start();
         p->start();
+        j->group = pid_t(p->processId());
     }
+}
+
+std::vector<CommandReading> CommandRunner::stop()
+{
+    m_done = nullptr;
+    std::vector<CommandReading> readings;
+    for (auto &job : m_jobs) {
+        if (!job->ended) {
+            job->ended = true;
+            job->timedOut = true;
+            job->limit->stop();
+            job->killGroup();
+            job->process->kill();
+            job->reading.outcome = CommandReading::Outcome::TimedOut;
+            job->reading.timeoutSeconds = (m_limitMs + 999) / 1000;
+        }
+        readings.push_back(job->reading);
+        if (job->process->state() != QProcess::NotRunning) {
+            Job *j = job.get();
+            connect(j->process.get(), &QProcess::finished, this, [this, j] {
+                QTimer::singleShot(0, this,
+                    [this, j] { std::erase_if(m_abandoned, [j](const auto &a) { return a.get() == j; }); });
+            });
+            m_abandoned.push_back(std::move(job));
+        }
+    }
+    for (auto &job : m_jobs) {
+        if (job)
+            job->process->disconnect(this);
+    }
+    m_jobs.clear();
+    m_running = 0;
+    return readings;
 }
 
 void CommandRunner::jobEnded()
@@ -119,7 +171,9 @@ void CommandRunner::jobEnded()
         return;
     // Hand over from the event loop: the QProcess whose signal brought us here is still
     // inside its own code.
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(0, this, [this, run = m_run] {
+        if (!m_done || run != m_run)
+            return;
         std::vector<CommandReading> readings;
         for (const auto &job : m_jobs)
             readings.push_back(job->reading);
@@ -129,28 +183,129 @@ void CommandRunner::jobEnded()
     });
 }
 
+// How a reading's thread hands its result to the event loop: `receiver` is cleared, under
+// the lock, before the source goes, so a late thread finds no one to post to.
+struct SystemReportSource::Mailbox
+{
+    std::mutex mutex;
+    QObject *receiver = nullptr;
+};
+
 SystemReportSource::SystemReportSource(AgentConfig config, QObject *parent)
+    : SystemReportSource(std::move(config), &readDisk, parent)
+{ }
+
+SystemReportSource::SystemReportSource(AgentConfig config, DiskReader readDisk, QObject *parent)
     : ReportSource(parent)
     , m_config(std::move(config))
-{ }
+    , m_readDisk(std::move(readDisk))
+    , m_mailbox(std::make_shared<Mailbox>())
+{
+    m_mailbox->receiver = this;
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] { finish(); });
+}
+
+SystemReportSource::~SystemReportSource()
+{
+    const std::lock_guard lock(m_mailbox->mutex);
+    m_mailbox->receiver = nullptr;
+}
 
 void SystemReportSource::requestReport()
 {
     if (m_busy)
         return;
     m_busy = true;
-    Readings readings;
-    if (m_config.loadEnabled)
-        readings.load = readLoad();
-    for (const QString &mount : m_config.mounts)
-        readings.disks.push_back(readDisk(mount));
-    if (m_config.memoryEnabled)
-        readings.memory = readMemory();
-    m_runner.run(m_config.commands, [this, readings](std::vector<CommandReading> commands) mutable {
-        readings.commands = std::move(commands);
-        m_busy = false;
-        Q_EMIT reportReady(formatReport(evaluate(m_config, readings)));
+    ++m_generation;
+    m_outstanding = 0;
+    m_commandsDone = false;
+    const int deadlineMs = m_config.deadlineSeconds * 1000;
+    // What stands in the report for a reading that is not in by the deadline.
+    const QString late = QStringLiteral("no answer within %1 s").arg(m_config.deadlineSeconds);
+    m_readings = Readings {};
+    if (m_config.loadEnabled) {
+        m_readings.load = LoadReading {};
+        m_readings.load->error = late;
+        startReading(QStringLiteral("load"), [](Readings &r) { r.load = readLoad(); });
+    }
+    for (int i = 0; i < int(m_config.mounts.size()); ++i) {
+        const QString mount = m_config.mounts[i];
+        DiskReading placeholder;
+        placeholder.mount = mount;
+        placeholder.error = late;
+        m_readings.disks.push_back(placeholder);
+        startReading(QStringLiteral("disk ") + mount,
+            [mount, read = m_readDisk, i](Readings &r) { r.disks[size_t(i)] = read(mount); });
+    }
+    if (m_config.memoryEnabled) {
+        m_readings.memory = MemoryReading {};
+        m_readings.memory->error = late;
+        startReading(QStringLiteral("memory"), [](Readings &r) { r.memory = readMemory(); });
+    }
+    m_deadline.start(deadlineMs);
+    m_runner.run(m_config.commands, deadlineMs, [this](std::vector<CommandReading> commands) {
+        m_readings.commands = std::move(commands);
+        m_commandsDone = true;
+        finishIfComplete();
     });
+}
+
+void SystemReportSource::startReading(const QString &key, std::function<void(Readings &)> read)
+{
+    if (m_inFlight.count(key))
+        return; // the last one is still stuck: its placeholder stands
+    // The reading is made on the thread into a Readings of its own, shaped like the
+    // gathering's so that a disk keeps its index, and copied over on the event loop.
+    Readings shape;
+    shape.disks.resize(m_readings.disks.size());
+    const unsigned generation = m_generation;
+    auto deliver = [this, key, generation, read](Readings result) {
+        m_inFlight.erase(key);
+        if (generation != m_generation || !m_busy)
+            return;
+        if (result.load)
+            m_readings.load = result.load;
+        if (result.memory)
+            m_readings.memory = result.memory;
+        for (size_t i = 0; i < result.disks.size() && i < m_readings.disks.size(); ++i) {
+            if (!result.disks[i].mount.isEmpty())
+                m_readings.disks[i] = result.disks[i];
+        }
+        --m_outstanding;
+        finishIfComplete();
+    };
+    try {
+        std::thread([mailbox = m_mailbox, shape, read, deliver]() mutable {
+            read(shape);
+            const std::lock_guard lock(mailbox->mutex);
+            if (mailbox->receiver) {
+                QMetaObject::invokeMethod(
+                    mailbox->receiver, [deliver, shape] { deliver(shape); }, Qt::QueuedConnection);
+            }
+        }).detach();
+    } catch (const std::system_error &) {
+        return; // no thread to be had: the placeholder says the reading did not come
+    }
+    m_inFlight.insert(key);
+    ++m_outstanding;
+}
+
+void SystemReportSource::finishIfComplete()
+{
+    if (m_busy && m_commandsDone && m_outstanding == 0)
+        finish();
+}
+
+void SystemReportSource::finish()
+{
+    if (!m_busy)
+        return;
+    m_deadline.stop();
+    if (!m_commandsDone)
+        m_readings.commands = m_runner.stop();
+    m_busy = false;
+    Q_EMIT reportReady(formatReport(evaluate(m_config, m_readings)));
 }
 
 } // namespace pellix

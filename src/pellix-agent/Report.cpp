@@ -47,6 +47,8 @@ Check loadCheck(const AgentConfig &c, const LoadReading &r)
 
 Check diskCheck(const AgentConfig &c, const DiskReading &r)
 {
+    if (!r.mounted)
+        return {Level::Error, QStringLiteral("Disk %1: not a mount point").arg(r.mount)};
     if (!r.error.isEmpty())
         return {Level::Error, QStringLiteral("Disk %1 unreadable: %2").arg(r.mount, r.error)};
     const int percent = usedPercent(r.usedBytes, r.availableBytes);

@@ -28,6 +28,7 @@ struct DiskReading
     uint64_t usedBytes = 0; // blocks in use
     uint64_t availableBytes = 0; // blocks an unprivileged user may still take
     QString error; // not empty: statvfs failed with this text
+    bool mounted = true; // false: the path is no mount point, so its space says nothing
 };
 
 struct MemoryReading

@@ -13,17 +13,20 @@ private Q_SLOTS:
     void fullFileIsRead()
     {
         const ConfigResult r =
-            parseAgentConfig("; comment\n# another\n\n[agent]\nconnections = 4\n"
+            parseAgentConfig("; comment\n# another\n\n[agent]\nconnections = 4\nconnections_per_address = 2\n"
+                             "deadline = 9\n"
                              "[load]\nenabled = no\nwarning = 1.5\ndown=3\n"
                              "[disk]\nmounts = /, /var , /srv/data,\nwarning = 80\ndown = 80\n"
                              "[memory]\nenabled = off\nwarning = 20\ndown = 15\n"
-                             "[command ntp]\ncommand = /usr/bin/check \"two words\" -x\n"
+                             "[command ntp]\ncommand = /usr/bin/check \"two words\" -x \"\"\"q\"\"\"\n"
                              "timeout = 3\n"
                              "[command backup.age]\ncommand = check-backup\n",
                 QStringLiteral("agent.ini"));
         QVERIFY2(r.config, qPrintable(r.error));
         const AgentConfig &c = *r.config;
         QCOMPARE(c.maxConnections, 4);
+        QCOMPARE(c.maxPerAddress, 2);
+        QCOMPARE(c.deadlineSeconds, 9);
         QCOMPARE(c.loadEnabled, false);
         QCOMPARE(c.loadWarning, 1.5);
         QCOMPARE(c.loadDown, 3.0);
@@ -37,7 +40,8 @@ private Q_SLOTS:
         QCOMPARE(c.commands.size(), size_t(2));
         QCOMPARE(c.commands[0].name, QStringLiteral("ntp"));
         QCOMPARE(c.commands[0].program, QStringLiteral("/usr/bin/check"));
-        QCOMPARE(c.commands[0].arguments, (QStringList {QStringLiteral("two words"), QStringLiteral("-x")}));
+        QCOMPARE(c.commands[0].arguments,
+            (QStringList {QStringLiteral("two words"), QStringLiteral("-x"), QStringLiteral("\"q\"")}));
         QCOMPARE(c.commands[0].timeoutSeconds, 3);
         QCOMPARE(c.commands[1].name, QStringLiteral("backup.age"));
         QCOMPARE(c.commands[1].timeoutSeconds, 10);
@@ -112,17 +116,33 @@ private Q_SLOTS:
         QTest::newRow("empty command")
             << QByteArray("[command a]\ncommand =\n")
             << QStringLiteral("f:2: [command a] command = \"\": expected a program and its arguments");
+        QTest::newRow("unterminated quote")
+            << QByteArray("[command a]\ncommand = /bin/echo \"x\"\"\"y\n")
+            << QStringLiteral(
+                   "f:2: [command a] command = \"/bin/echo \"x\"\"\"y\": expected a closing double quote");
+        QTest::newRow("deadline too long")
+            << QByteArray("[agent]\ndeadline = 301\n")
+            << QStringLiteral("f:2: [agent] deadline = \"301\": expected whole seconds from 1 to 300");
+        QTest::newRow("long line is cut")
+            << QByteArray("[load]\n") + QByteArray(1 << 19, 'x') + "\n"
+            << QStringLiteral("f:2: expected \"key = value\" or \"[section]\", found \"%1...\"")
+                   .arg(QString(77, QLatin1Char('x')));
+        QTest::newRow("long value is cut")
+            << QByteArray("[disk]\nwarning = ") + QByteArray(1000, '9') + "\n"
+            << QStringLiteral("f:2: [disk] warning = \"%1...\": expected a whole percentage from 0 to 100")
+                   .arg(QString(77, QLatin1Char('9')));
+        // Checked after the whole file, and reported at the section's header.
         QTest::newRow("command missing")
-            << QByteArray("[command a]\ntimeout = 5\n")
-            << QStringLiteral("f: [command a] has no \"command = PROGRAM ARGUMENTS...\"");
-        // Checked after the whole file, so the order of the two keys does not matter.
+            << QByteArray("[load]\n\n[command a]\ntimeout = 5\n")
+            << QStringLiteral("f:3: [command a] has no \"command = PROGRAM ARGUMENTS...\"");
         QTest::newRow("load thresholds reversed") << QByteArray(
-            "[load]\ndown = 1\nwarning = 2\n") << QStringLiteral("f: [load] warning (2) is above down (1)");
-        QTest::newRow("disk thresholds reversed") << QByteArray(
-            "[disk]\nwarning = 96\n") << QStringLiteral("f: [disk] warning (96) is above down (95)");
+            "[load]\ndown = 1\nwarning = 2\n") << QStringLiteral("f:1: [load] warning (2) is above down (1)");
+        QTest::newRow("disk thresholds reversed")
+            << QByteArray("; disks\n[disk]\nwarning = 96\n")
+            << QStringLiteral("f:2: [disk] warning (96) is above down (95)");
         QTest::newRow("memory thresholds reversed")
-            << QByteArray("[memory]\ndown = 20\n")
-            << QStringLiteral("f: [memory] warning (10) is below down (20): both are the available "
+            << QByteArray("[load]\n[memory]\ndown = 20\n")
+            << QStringLiteral("f:2: [memory] warning (10) is below down (20): both are the available "
                               "percentage under which the state begins");
     }
     void badFilesAreRefusedWhole()

@@ -1,6 +1,7 @@
 #include "Report.h"
 #include "SystemReadings.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace pellix;
@@ -243,6 +244,17 @@ private Q_SLOTS:
         QCOMPARE(!r.error.isEmpty(), error);
     }
 
+    void mountInfo()
+    {
+        const QByteArray text = "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+                                "41 22 8:17 / /srv/back\\040up rw - ext4 /dev/sdb1 rw\n"
+                                "42 22 0:5 / /odd\\134name\\0111 rw - tmpfs x rw\n"
+                                "43 22 0:6 / /half\\04 rw - tmpfs x rw\n"
+                                "short line\n\n";
+        const std::vector<QByteArray> points = parseMountInfo(text);
+        QCOMPARE(points, (std::vector<QByteArray> {"/", "/srv/back up", "/odd\\name\t1", "/half\\04"}));
+    }
+
     void readsThisMachine()
     {
         const DiskReading root = readDisk(QStringLiteral("/"));
@@ -250,6 +262,14 @@ private Q_SLOTS:
         QVERIFY(root.usedBytes + root.availableBytes > 0);
         const DiskReading missing = readDisk(QStringLiteral("/no/such/mount/point"));
         QCOMPARE(missing.error, QStringLiteral("No such file or directory"));
+        // A folder on the root file system, as an unmounted backup disk's mount point is.
+        QTemporaryDir notMounted(QStringLiteral("/var/tmp/pellix-XXXXXX"));
+        QVERIFY(notMounted.isValid());
+        const DiskReading folder = readDisk(notMounted.path());
+        QVERIFY(!folder.mounted);
+        QCOMPARE(evaluate(AgentConfig {}, Readings {{}, {folder}, {}, {}}).checks.at(0).text,
+            QStringLiteral("Disk %1: not a mount point").arg(notMounted.path()));
+        QVERIFY(root.mounted && readDisk(QStringLiteral("/proc")).mounted);
         const MemoryReading memory = readMemory();
         QVERIFY2(memory.error.isEmpty(), qPrintable(memory.error));
         QVERIFY(memory.availableKiB <= memory.totalKiB);

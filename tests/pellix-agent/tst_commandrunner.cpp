@@ -1,13 +1,19 @@
 #include "Gatherer.h"
+#include "SystemReadings.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <memory>
 #include <optional>
+#include <thread>
 
 using namespace pellix;
 
@@ -29,7 +35,7 @@ std::optional<std::vector<CommandReading>> runAll(const std::vector<CommandDef> 
     CommandRunner runner;
     std::vector<CommandReading> readings;
     bool done = false;
-    runner.run(defs, [&](std::vector<CommandReading> r) {
+    runner.run(defs, 30000, [&](std::vector<CommandReading> r) {
         readings = std::move(r);
         done = true;
     });
@@ -40,6 +46,17 @@ std::optional<std::vector<CommandReading>> runAll(const std::vector<CommandDef> 
     while (!done && clock.elapsed() < 30000)
         QTest::qWait(10);
     return done ? std::optional(readings) : std::nullopt;
+}
+
+// Alive and not a zombie waiting for a parent that does not reap.
+bool running(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && text.mid(close + 2, 1) != "Z";
 }
 
 } // namespace
@@ -122,6 +139,74 @@ private Q_SLOTS:
         QVERIFY(child > 0);
         QTRY_VERIFY2_WITH_TIMEOUT(
             ::kill(child, 0) != 0, "the command's own child survived its time limit", 5000);
+    }
+
+    // A check script that leaves a process behind in its group does not pile them up.
+    void leftoversDieWithTheCommand()
+    {
+        QTemporaryDir dir;
+        const QString pidFile = dir.filePath(QStringLiteral("child"));
+        const auto run =
+            runAll({shell("leaves", QStringLiteral("sleep 1002 & echo $! > %1; echo ok").arg(pidFile))});
+        QVERIFY(run);
+        QCOMPARE(run->at(0).outcome, CommandReading::Outcome::Exited);
+        QCOMPARE(run->at(0).output, QByteArray("ok\n"));
+        QFile f(pidFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const pid_t child = pid_t(f.readAll().trimmed().toInt());
+        QVERIFY(child > 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(!running(child), "the command's leftover outlived it", 5000);
+    }
+
+    // A command beyond the deadline and a file system that hangs give a report on time,
+    // without stalling the event loop; the hung reading is not started a second time.
+    void reportKeepsItsDeadline()
+    {
+        AgentConfig config;
+        config.deadlineSeconds = 1;
+        config.loadEnabled = false;
+        config.memoryEnabled = false;
+        config.mounts = {QStringLiteral("/"), QStringLiteral("/hung")};
+        config.commands = {
+            shell("slow", QStringLiteral("sleep 30"), 300), shell("fast", QStringLiteral("echo hi"))};
+        auto calls = std::make_shared<std::atomic<int>>(0);
+        auto returned = std::make_shared<std::atomic<int>>(0);
+        SystemReportSource source(config, [calls, returned](const QString &mount) {
+            if (mount == QLatin1String("/hung")) {
+                ++*calls;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+                ++*returned;
+            }
+            return readDisk(mount);
+        });
+        QSignalSpy ready(&source, &ReportSource::reportReady);
+        QElapsedTimer clock, gap;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        QObject::connect(
+            &ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, gap.restart()); });
+        clock.start();
+        gap.start();
+        ticker.start(20);
+        source.requestReport();
+        QVERIFY(ready.wait(5000));
+        const qint64 took = clock.elapsed();
+        QVERIFY2(took >= 900 && took < 2500, qPrintable(QString::number(took)));
+        QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
+        const QByteArray report = ready.at(0).at(0).toByteArray();
+        QVERIFY2(report.contains("\r\nOK: Disk / ") || report.contains(": Disk / "), report.constData());
+        QVERIFY2(report.contains("\r\nERROR: Disk /hung unreadable: no answer within 1 s\r\n"),
+            report.constData());
+        QVERIFY2(report.contains("\r\nERROR: slow gave no answer within 1 s and was killed\r\n"),
+            report.constData());
+        QVERIFY2(report.contains("\r\nOK: fast: hi\r\n"), report.constData());
+
+        source.requestReport();
+        QVERIFY(ready.wait(5000));
+        QVERIFY(
+            ready.at(1).at(0).toByteArray().contains("ERROR: Disk /hung unreadable: no answer within 1 s"));
+        QCOMPARE(calls->load(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(returned->load(), 1, 5000);
     }
 
     void noCommandsStillAnswers()
