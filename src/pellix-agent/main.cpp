@@ -145,7 +145,7 @@ int main(int argc, char *argv[])
                      .arg(parser.value(listenOption)));
         return ExitUsage;
     }
-    AgentServer server(source, loaded.config->maxConnections);
+    AgentServer server(source, loaded.config->maxConnections, loaded.config->maxPerAddress);
     if (!server.listen(address, port)) {
         complain(
             QStringLiteral("cannot listen on %1: %2").arg(parser.value(listenOption), server.errorString()));

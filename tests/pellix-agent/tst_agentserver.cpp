@@ -1,5 +1,6 @@
 #include "AgentServer.h"
 #include "Gatherer.h"
+#include "UniqueFd.h"
 
 #include <QElapsedTimer>
 #include <QTcpSocket>
@@ -9,6 +10,7 @@
 #include <QScopeGuard>
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -65,6 +67,43 @@ std::vector<std::unique_ptr<Client>> connectMany(int n, quint16 port)
     return clients;
 }
 
+// A plain socket, so that the test decides when it reads, shuts or closes; connected from
+// `from` (any 127/8 address is this machine).
+UniqueFd rawClient(quint16 port, const char *from = "127.0.0.1")
+{
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at {};
+    at.sin_family = AF_INET;
+    ::inet_pton(AF_INET, from, &at.sin_addr);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&at), sizeof at) != 0
+        || ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0)
+        return {};
+    return fd;
+}
+
+// What the server sent until it closed, or "(open)" after `ms`; the event loop runs meanwhile.
+QByteArray receiveAll(int fd, int ms = 5000)
+{
+    QByteArray got;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        char buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0)
+            got.append(buf, n);
+        else if (n == 0 || errno != EAGAIN)
+            return got;
+        else
+            QTest::qWait(5);
+    }
+    return got + "(open)";
+}
+
 bool allClosedWith(const std::vector<std::unique_ptr<Client>> &clients, const QByteArray &report)
 {
     for (const auto &c : clients) {
@@ -83,7 +122,7 @@ private Q_SLOTS:
     void clientsShareOneGatheringPerSecond()
     {
         ScriptedSource source;
-        AgentServer server(source, 16);
+        AgentServer server(source, 16, 16);
         QVERIFY2(server.listen(QHostAddress::LocalHost, 0), qPrintable(server.errorString()));
         QElapsedTimer started;
         started.start();
@@ -115,7 +154,7 @@ private Q_SLOTS:
     {
         ScriptedSource source;
         source.autoReply = true;
-        AgentServer server(source, 4);
+        AgentServer server(source, 4, 4);
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         // A client that sends a request first still gets the report, and only the report.
         Client junk(server.serverPort(), QByteArray(200000, '\x04') + "GET / HTTP/1.0\r\n\r\n");
@@ -124,41 +163,108 @@ private Q_SLOTS:
         QTRY_COMPARE(server.openConnections(), 0);
     }
 
-    void clientThatNeverClosesIsDropped()
+    // A client that does not read, or keeps talking, costs a descriptor for a second and no
+    // slot: the others are served meanwhile.
+    void idleClientsDoNotHoldOthers()
     {
         ScriptedSource source;
         source.autoReply = true;
-        AgentServer server(source, 4);
+        AgentServer server(source, 2, 2);
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        // A plain socket: a QTcpSocket would close its side as soon as the server's report ends.
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        QVERIFY(fd >= 0);
-        const auto closeFd = qScopeGuard([fd] { ::close(fd); });
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(server.serverPort());
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to), 0);
-        QByteArray got;
+        std::vector<UniqueFd> idle;
+        for (int i = 0; i < 20; ++i) {
+            idle.push_back(rawClient(server.serverPort(), "127.0.0.1"));
+            QVERIFY(idle.back().valid());
+        }
+        UniqueFd chatty = rawClient(server.serverPort());
         QTimer chatter;
-        QObject::connect(&chatter, &QTimer::timeout, [&] {
-            ::send(fd, "more junk\n", 10, MSG_DONTWAIT | MSG_NOSIGNAL);
-            char buf[256];
-            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n > 0)
-                got.append(buf, n);
-        });
-        chatter.start(50);
-        QTRY_COMPARE(got, QByteArray("WARNING\r\nreport 1\r\ndetail\r\n"));
-        QCOMPARE(server.openConnections(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, AgentServer::LingerMs + 3000);
+        QObject::connect(&chatter, &QTimer::timeout,
+            [&] { ::send(chatty.get(), "more junk\n", 10, MSG_DONTWAIT | MSG_NOSIGNAL); });
+        chatter.start(20);
+        QTRY_COMPARE(server.openConnections(), 21);
+        QCOMPARE(server.servedConnections(), 0);
+
+        QElapsedTimer clock;
+        clock.start();
+        Client good(server.serverPort());
+        QTRY_VERIFY(good.closed);
+        QVERIFY2(clock.elapsed() < AgentServer::DrainMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(good.received.startsWith("WARNING\r\nreport "));
+
+        // Closed after their time to drain; the report they never read is still theirs.
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, AgentServer::DrainMs + 3000);
+        QVERIFY(receiveAll(idle.front().get()).startsWith("WARNING\r\nreport "));
         chatter.stop();
+    }
+
+    // A client that shuts its side before the report frees its slot at once; one that only
+    // half-closed still gets the report.
+    void clientThatShutsItsSide_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("half-close") << QStringLiteral("half-close");
+        QTest::newRow("close") << QStringLiteral("close");
+        QTest::newRow("reset") << QStringLiteral("reset");
+    }
+    void clientThatShutsItsSide()
+    {
+        QFETCH(QString, how);
+        ScriptedSource source;
+        AgentServer server(source, 1, 1);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        UniqueFd first = rawClient(server.serverPort());
+        QVERIFY(first.valid());
+        QCOMPARE(::send(first.get(), "report please\n", 14, 0), ssize_t(14));
+        QTRY_COMPARE(server.servedConnections(), 1);
+        if (how == QLatin1String("half-close")) {
+            ::shutdown(first.get(), SHUT_WR);
+        } else {
+            if (how == QLatin1String("reset")) {
+                const linger abortive {1, 0};
+                ::setsockopt(first.get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            }
+            first.reset();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(server.servedConnections(), 0, 500);
+        Client next(server.serverPort());
+        QTRY_COMPARE(server.servedConnections(), 1);
+        source.finish();
+        QTRY_VERIFY(next.closed);
+        QCOMPARE(next.received, QByteArray("WARNING\r\nreport 1\r\ndetail\r\n"));
+        if (first.valid())
+            QCOMPARE(receiveAll(first.get()), QByteArray("WARNING\r\nreport 1\r\ndetail\r\n"));
+        QTRY_COMPARE(server.openConnections(), 0);
+    }
+
+    // One address cannot take every slot: its connections beyond its share are closed.
+    void perAddressLimit()
+    {
+        ScriptedSource source;
+        AgentServer server(source, 8, 2);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        std::vector<UniqueFd> greedy;
+        for (int i = 0; i < 5; ++i)
+            greedy.push_back(rawClient(server.serverPort(), "127.0.0.2"));
+        QTRY_COMPARE(server.servedConnections(), 2);
+        UniqueFd other = rawClient(server.serverPort(), "127.0.0.3");
+        QTRY_COMPARE(server.servedConnections(), 3);
+        source.finish();
+        const QByteArray report("WARNING\r\nreport 1\r\ndetail\r\n");
+        QCOMPARE(receiveAll(other.get()), report);
+        int served = 0;
+        for (const UniqueFd &g : greedy) {
+            const QByteArray got = receiveAll(g.get());
+            QVERIFY2(got.isEmpty() || got == report, got.constData());
+            served += got == report;
+        }
+        QCOMPARE(served, 2);
+        QCOMPARE(server.peakConnections(), 3);
     }
 
     void connectionsAreBounded()
     {
         ScriptedSource source;
-        AgentServer server(source, 2);
+        AgentServer server(source, 2, 2);
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         auto clients = connectMany(6, server.serverPort());
         QTRY_COMPARE(server.openConnections(), 2);
@@ -180,24 +286,6 @@ private Q_SLOTS:
             10000);
         QCOMPARE(server.peakConnections(), 2);
         QTRY_COMPARE(server.openConnections(), 0);
-    }
-
-    void clientLeavingBeforeTheReport()
-    {
-        ScriptedSource source;
-        AgentServer server(source, 1);
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        {
-            Client impatient(server.serverPort());
-            QTRY_COMPARE(server.openConnections(), 1);
-        }
-        // Its slot is given back, so the next client is served.
-        QTRY_COMPARE(server.openConnections(), 0);
-        Client next(server.serverPort());
-        QTRY_COMPARE(server.openConnections(), 1);
-        source.finish();
-        QTRY_VERIFY(next.closed);
-        QVERIFY(next.received.startsWith("WARNING\r\n"));
     }
 
     void listenAddresses_data()
