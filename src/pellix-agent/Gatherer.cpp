@@ -85,7 +85,11 @@ void CommandRunner::run(const std::vector<CommandDef> &commands, int limitMs, Do
         p->setStandardInputFile(QProcess::nullDevice());
         p->setWorkingDirectory(QStringLiteral("/"));
         // A group of its own, so that a time-out also kills what the command started.
-        p->setChildProcessModifier([] { ::setpgid(0, 0); });
+        // SIGPIPE as a command expects it, not ignored as the agent has it.
+        p->setChildProcessModifier([] {
+            ::setpgid(0, 0);
+            ::signal(SIGPIPE, SIG_DFL);
+        });
         j->limit = std::make_unique<QTimer>();
         j->limit->setSingleShot(true);
         j->limit->setInterval(ms);

@@ -1,17 +1,24 @@
 #include "AgentConfig.h"
 #include "AgentServer.h"
 #include "Gatherer.h"
+#include "ReportCache.h"
+#include "UniqueFd.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace pellix;
@@ -69,10 +76,84 @@ void finishConnection()
     }
 }
 
+// As the first process of a PID namespace (a container's PID 1) the agent would inherit
+// every orphan of its commands, and the kernel drops signals that PID 1 does not handle.
+// So PID 1 becomes a small init: the agent runs as its child, orphans are reaped, SIGTERM,
+// SIGINT and SIGHUP are passed on, and the init ends with the agent's status (its own end
+// then kills whatever is left in the namespace). Returns in the child, with -1.
+int runAsInit()
+{
+    sigset_t handled, previous;
+    sigemptyset(&handled);
+    for (const int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        sigaddset(&handled, sig);
+    ::sigprocmask(SIG_BLOCK, &handled, &previous);
+    const pid_t agent = ::fork();
+    if (agent <= 0) {
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
+        return -1; // the agent itself, or no child to be had: the agent runs as PID 1
+    }
+    for (;;) {
+        const int sig = ::sigwaitinfo(&handled, nullptr);
+        if (sig < 0)
+            continue;
+        if (sig != SIGCHLD) {
+            ::kill(agent, sig);
+            continue;
+        }
+        int status = 0;
+        for (pid_t pid; (pid = ::waitpid(-1, &status, WNOHANG)) > 0;) {
+            if (pid == agent)
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+    }
+}
+
+// SIGTERM, SIGINT and SIGHUP end the event loop, and so the agent by its normal path, which
+// kills the commands it runs; the handler only writes to a pipe the event loop watches.
+int g_signalPipe = -1;
+
+void onSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe, &byte, 1);
+    errno = saved;
+}
+
+std::unique_ptr<QSocketNotifier> watchSignals(UniqueFd &readEnd, UniqueFd &writeEnd)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return nullptr;
+    readEnd.reset(fds[0]);
+    writeEnd.reset(fds[1]);
+    g_signalPipe = fds[1];
+    struct sigaction sa = {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+    auto notifier = std::make_unique<QSocketNotifier>(fds[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, [] { QCoreApplication::exit(0); });
+    return notifier;
+}
+
+// systemd's RuntimeDirectory= (the first, when several are given).
+QString defaultCacheDirectory()
+{
+    return qEnvironmentVariable("RUNTIME_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    if (::getpid() == 1) {
+        const int status = runAsInit();
+        if (status >= 0)
+            return status;
+    }
     // A client that goes away must not kill the agent in the middle of a write.
     std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
@@ -92,8 +173,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption listenOption(QStringLiteral("listen"),
         QStringLiteral("Serve reports on ADDR:PORT (such as 0.0.0.0:3000 or [::]:3000)."),
         QStringLiteral("ADDR:PORT"));
+    const QCommandLineOption cacheOption(QStringLiteral("cache-dir"),
+        QStringLiteral("Without --listen: share reports between agents through a file in DIR, so "
+                       "that one is gathered at most once a second (default $RUNTIME_DIRECTORY)."),
+        QStringLiteral("DIR"));
     parser.addOption(configOption);
     parser.addOption(listenOption);
+    parser.addOption(cacheOption);
     if (!parser.parse(QCoreApplication::arguments())) {
         complain(parser.errorText());
         return ExitUsage;
@@ -121,21 +207,43 @@ int main(int argc, char *argv[])
         }
         return ExitConfig;
     }
+    UniqueFd signalRead, signalWrite;
+    const auto signalNotifier = watchSignals(signalRead, signalWrite);
     SystemReportSource source(*loaded.config);
 
     if (!parser.isSet(listenOption)) {
         int status = 0;
-        QObject::connect(&source, &ReportSource::reportReady, &app, [&status](const QByteArray &report) {
+        const auto answer = [&status](const QByteArray &report) {
             if (!writeAll(STDOUT_FILENO, report)) {
                 complain(QStringLiteral("cannot write the report: %1")
                              .arg(QString::fromLocal8Bit(strerror(errno))));
                 status = ExitRuntime;
             }
             finishConnection();
+        };
+        const QString cacheDir =
+            parser.isSet(cacheOption) ? parser.value(cacheOption) : defaultCacheDirectory();
+        ReportCache cache(cacheDir);
+        if (!cacheDir.isEmpty()) {
+            std::optional<QByteArray> cached = cache.fresh();
+            // One agent gathers; the others wait for its report rather than run it all again.
+            if (!cached && cache.lock(loaded.config->deadlineSeconds * 1000))
+                cached = cache.fresh();
+            if (cached) {
+                answer(*cached);
+                return status;
+            }
+        }
+        QObject::connect(&source, &ReportSource::reportReady, &app, [&](const QByteArray &report) {
+            if (!cacheDir.isEmpty() && !cache.store(report))
+                complain(QStringLiteral("cannot store the report in %1").arg(cacheDir));
+            cache.unlock();
+            answer(report);
             QCoreApplication::exit(status);
         });
         source.requestReport();
-        return app.exec();
+        const int code = app.exec();
+        return code != 0 ? code : status;
     }
 
     QHostAddress address;

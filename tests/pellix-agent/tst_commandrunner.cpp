@@ -1,3 +1,4 @@
+#include "AgentProcess.h"
 #include "Gatherer.h"
 #include "SystemReadings.h"
 
@@ -46,17 +47,6 @@ std::optional<std::vector<CommandReading>> runAll(const std::vector<CommandDef> 
     while (!done && clock.elapsed() < 30000)
         QTest::qWait(10);
     return done ? std::optional(readings) : std::nullopt;
-}
-
-// Alive and not a zombie waiting for a parent that does not reap.
-bool running(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close > 0 && text.mid(close + 2, 1) != "Z";
 }
 
 } // namespace
