@@ -23,8 +23,11 @@ constexpr rlim_t ReservedFds = 64;
 constexpr int MaxDraining = 4096;
 // Once the process is out of descriptors and none can be freed, accepting pauses this long.
 constexpr int AcceptRetryMs = 100;
-// What one wake-up reads from a client before the others get their turn.
+// What one wake-up reads from a client, and accepts from the queue, before the rest of the
+// event loop (timers, other clients, the gathering) gets its turn: a flood that reconnects
+// as fast as it is served would otherwise keep the loop accepting for ever.
 constexpr int ReadsPerWakeUp = 16;
+constexpr int AcceptsPerWakeUp = 64;
 
 int drainingLimit(int maxConnections)
 {
@@ -147,7 +150,7 @@ bool AgentServer::fresh() const
 
 void AgentServer::acceptWaiting()
 {
-    while (int(m_waiting.size()) < m_max && acceptOne()) { }
+    for (int i = 0; i < AcceptsPerWakeUp && int(m_waiting.size()) < m_max && acceptOne(); ++i) { }
     // When full, the rest waits in the kernel's queue until a slot is free.
     if (m_acceptNotifier)
         m_acceptNotifier->setEnabled(int(m_waiting.size()) < m_max && !m_acceptRetry.isActive());
@@ -190,12 +193,6 @@ bool AgentServer::acceptOne()
     auto c = std::make_unique<Connection>();
     c->fd.reset(fd);
     c->address = addressKey(sa);
-    Connection *raw = c.get();
-    c->reader = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(c->reader.get(), &QSocketNotifier::activated, this, [this, raw] { readable(raw); });
-    c->writer = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
-    c->writer->setEnabled(false);
-    connect(c->writer.get(), &QSocketNotifier::activated, this, [this, raw] { writable(raw); });
     if (fresh()) {
         send(std::move(c));
         return true;
@@ -206,6 +203,7 @@ bool AgentServer::acceptOne()
         return true;
     }
     ++fromThere;
+    watch(c.get());
     m_waiting.push_back(std::move(c));
     m_peak = std::max(m_peak, int(m_waiting.size()));
     if (!m_gathering) {
@@ -231,31 +229,64 @@ void AgentServer::reportReady(const QByteArray &report)
     slotFreed();
 }
 
-// Writes what is left of the report; once it is all out, shuts the sending side. False when
-// the client is gone.
-static bool flush(int fd, QByteArray &unsent, QSocketNotifier &writer)
+void AgentServer::watch(Connection *c)
 {
-    while (!unsent.isEmpty()) {
-        const ssize_t n = ::send(fd, unsent.constData(), size_t(unsent.size()), MSG_NOSIGNAL);
+    if (c->reader)
+        return;
+    c->reader = std::make_unique<QSocketNotifier>(c->fd.get(), QSocketNotifier::Read);
+    connect(c->reader.get(), &QSocketNotifier::activated, this, [this, c] { readable(c); });
+    c->reader->setEnabled(!c->clientDone);
+    c->writer = std::make_unique<QSocketNotifier>(c->fd.get(), QSocketNotifier::Write);
+    c->writer->setEnabled(false);
+    connect(c->writer.get(), &QSocketNotifier::activated, this, [this, c] { writable(c); });
+}
+
+bool AgentServer::flush(Connection *c)
+{
+    while (!c->unsent.isEmpty()) {
+        const ssize_t n = ::send(c->fd.get(), c->unsent.constData(), size_t(c->unsent.size()), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            writer.setEnabled(true);
+            watch(c);
+            c->writer->setEnabled(true);
             return true;
         }
         if (n <= 0)
             return false;
-        unsent.remove(0, n);
+        c->unsent.remove(0, n);
     }
-    writer.setEnabled(false);
-    ::shutdown(fd, SHUT_WR);
+    if (c->writer)
+        c->writer->setEnabled(false);
+    ::shutdown(c->fd.get(), SHUT_WR);
     return true;
+}
+
+AgentServer::Drained AgentServer::discardInput(Connection *c)
+{
+    char sink[4096];
+    for (int i = 0; i < ReadsPerWakeUp; ++i) {
+        const ssize_t n = ::recv(c->fd.get(), sink, sizeof sink, 0);
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n < 0)
+            return Drained::Gone;
+        c->clientDone = true;
+        if (c->reader)
+            c->reader->setEnabled(false);
+        return Drained::Shut;
+    }
+    return Drained::Open;
 }
 
 void AgentServer::send(std::unique_ptr<Connection> c)
 {
     c->unsent = m_report;
-    if (!flush(c->fd.get(), c->unsent, *c->writer)) {
+    // Most clients are dealt with here and then, without a notifier: a flood of connections
+    // that are gone before they are accepted costs a few system calls each.
+    if (!flush(c.get()) || (c->unsent.isEmpty() && discardInput(c.get()) == Drained::Gone)) {
         drop(std::move(c));
         return;
     }
@@ -271,6 +302,7 @@ void AgentServer::startDraining(std::unique_ptr<Connection> c)
     }
     c->draining = true;
     c->drainUntil = m_clock.elapsed() + DrainMs;
+    watch(c.get());
     m_draining.push_back(std::move(c));
     if (int(m_draining.size()) > m_maxDraining) {
         drop(std::move(m_draining.front()));
@@ -282,34 +314,25 @@ void AgentServer::startDraining(std::unique_ptr<Connection> c)
 
 void AgentServer::readable(Connection *c)
 {
-    char sink[4096];
-    for (int i = 0; i < ReadsPerWakeUp; ++i) {
-        const ssize_t n = ::recv(c->fd.get(), sink, sizeof sink, 0);
-        if (n > 0)
-            continue;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
-        if (n == 0) {
-            c->clientDone = true;
-            c->reader->setEnabled(false);
-            if (c->draining) {
-                if (!c->unsent.isEmpty())
-                    return; // dropped once the rest is written
-            } else {
-                // A half-close after a request and a close look the same until the report is
-                // sent: either way the client gets it, but no longer holds a slot.
-                m_parked.push_back(take(c));
-                if (int(m_parked.size()) > m_maxDraining) {
-                    drop(std::move(m_parked.front()));
-                    m_parked.erase(m_parked.begin());
-                }
-                slotFreed();
-                return;
-            }
+    switch (discardInput(c)) {
+    case Drained::Open:
+        return;
+    case Drained::Shut:
+        if (c->draining) {
+            if (c->unsent.isEmpty())
+                drop(take(c)); // closed after its report
+            return; // otherwise dropped once the rest is written
         }
-        // Reset, or closed after its report: the client is gone.
+        // A half-close after a request and a close look the same until the report is sent:
+        // either way the client gets it, but no longer holds a slot.
+        m_parked.push_back(take(c));
+        if (int(m_parked.size()) > m_maxDraining) {
+            drop(std::move(m_parked.front()));
+            m_parked.erase(m_parked.begin());
+        }
+        slotFreed();
+        return;
+    case Drained::Gone:
         drop(take(c));
         slotFreed();
         return;
@@ -318,7 +341,7 @@ void AgentServer::readable(Connection *c)
 
 void AgentServer::writable(Connection *c)
 {
-    if (!flush(c->fd.get(), c->unsent, *c->writer)) {
+    if (!flush(c)) {
         drop(take(c));
         return;
     }

@@ -64,6 +64,10 @@ private:
     void acceptWaiting();
     bool acceptOne();
     void reportReady(const QByteArray &report);
+    enum class Drained { Open, Shut, Gone };
+    void watch(Connection *c);
+    bool flush(Connection *c);
+    Drained discardInput(Connection *c);
     void send(std::unique_ptr<Connection> c);
     void readable(Connection *c);
     void writable(Connection *c);
