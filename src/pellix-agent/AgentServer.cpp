@@ -385,10 +385,10 @@ void AgentServer::drop(std::unique_ptr<Connection> c)
 void AgentServer::dropExpired()
 {
     const qint64 now = m_clock.elapsed();
-    while (!m_draining.empty() && m_draining.front()->drainUntil <= now) {
-        drop(std::move(m_draining.front()));
-        m_draining.erase(m_draining.begin());
-    }
+    const auto end = std::find_if(
+        m_draining.begin(), m_draining.end(), [now](const auto &c) { return c->drainUntil > now; });
+    std::for_each(m_draining.begin(), end, [this](auto &c) { drop(std::move(c)); });
+    m_draining.erase(m_draining.begin(), end);
     if (!m_draining.empty())
         m_drainTimer.start(int(m_draining.front()->drainUntil - now));
 }

@@ -131,6 +131,7 @@ std::unique_ptr<QSocketNotifier> watchSignals(UniqueFd &readEnd, UniqueFd &write
     g_signalPipe = fds[1];
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
+    sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
     for (const int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
@@ -227,7 +228,8 @@ int main(int argc, char *argv[])
         if (!cacheDir.isEmpty()) {
             std::optional<QByteArray> cached = cache.fresh();
             // One agent gathers; the others wait for its report rather than run it all again.
-            if (!cached && cache.lock(loaded.config->deadlineSeconds * 1000))
+            // The gatherer keeps its deadline, so waiting a little longer sees its report.
+            if (!cached && cache.lock(loaded.config->deadlineSeconds * 1000 + 500))
                 cached = cache.fresh();
             if (cached) {
                 answer(*cached);
