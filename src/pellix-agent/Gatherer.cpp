@@ -51,8 +51,9 @@ CommandRunner::~CommandRunner()
 {
     for (auto *jobs : {&m_jobs, &m_abandoned}) {
         for (auto &job : *jobs) {
-            job->killGroup();
+            // Only while the command is unreaped is its group's id surely still its own.
             if (job->process && job->process->state() != QProcess::NotRunning) {
+                job->killGroup();
                 job->process->disconnect(this);
                 job->process->kill();
                 job->process->waitForFinished(1000);
@@ -108,8 +109,9 @@ void CommandRunner::run(const std::vector<CommandDef> &commands, int limitMs, Do
             jobEnded();
         });
         connect(p, &QProcess::finished, this, [this, j](int code, QProcess::ExitStatus status) {
-            // The command is reaped but its group lives on while its members do, so the
-            // group's id cannot have been given to anyone else yet.
+            // Just reaped: its group's id is not reused while any member lives, and with
+            // none left the kill finds no one (ids come round again only after the whole
+            // range).
             j->killGroup();
             if (j->ended)
                 return;
