@@ -12,6 +12,9 @@
 #include <limits>
 #include <optional>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace sentrel {
 
 namespace {
@@ -227,9 +230,18 @@ WriteOutcome replaceFile(const QString &path, const QByteArray &bytes)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile() && !info.isDir()) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        // Non-blocking, so a pipe nobody reads is refused (ENXIO) instead of hanging the
+        // window in open(); the writes themselves block again, as for any file.
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
             return WriteOutcome::CannotCreate;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        QFile file;
+        if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return WriteOutcome::CannotCreate;
+        }
         if (file.write(bytes) != bytes.size())
             return WriteOutcome::CannotWrite;
         file.close();
