@@ -15,15 +15,17 @@
 #include "probes/IcmpProbe.h"
 #include "probes/NetWareProbe.h"
 #include "probes/WinSock.h"
+#include "probes/WireText.h"
 #include "settings/ExportFile.h"
 #include "settings/Registry.h"
+#include "settings/RegularFile.h"
 #include "settings/SettingsStore.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <cstdio>
 #include <optional>
@@ -60,17 +62,15 @@ public:
 
 // Why the store cannot be read, if it cannot. A missing per-user store is a first start and
 // reads as empty, like the window's; a missing file that was named explicitly is an error.
-std::optional<QString> storeProblem(const QString &path, bool named)
+// A FIFO, a device or a huge file was refused by the store without being read.
+std::optional<QString> storeProblem(const SettingsStore &store, bool named)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return named ? std::optional(QStringLiteral("cannot read settings file ") + path
-                   + QStringLiteral(": No such file or directory"))
-                     : std::nullopt;
-    QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot read settings file ") + path + QStringLiteral(": ")
-            + (info.isDir() ? QStringLiteral("Is a directory") : file.errorString());
+    const QString prefix =
+        QStringLiteral("cannot read settings file ") + store.fileName() + QStringLiteral(": ");
+    if (!store.readError().isEmpty())
+        return prefix + store.readError();
+    if (named && !QFileInfo::exists(store.fileName()))
+        return prefix + QStringLiteral("No such file or directory");
     return std::nullopt;
 }
 
@@ -81,7 +81,7 @@ std::unique_ptr<SettingsStore> openStore(const HeadlessOptions &options)
     const bool named = !options.storeFile.isEmpty();
     auto store =
         named ? std::make_unique<SettingsStore>(options.storeFile) : std::make_unique<SettingsStore>();
-    if (const auto problem = storeProblem(store->fileName(), named)) {
+    if (const auto problem = storeProblem(*store, named)) {
         complain(*problem);
         return nullptr;
     }
@@ -142,20 +142,35 @@ QString statusName(int16_t status)
     }
 }
 
-// One field of a tab-separated line: no tab or line break of its own.
+// One field of a tab-separated line: no tab or line break of its own, and nothing a
+// terminal would act on (a hostile banner could retitle or recolour it).
 QString field(QString text)
 {
     for (QChar &c : text) {
         if (c == u'\t' || c == u'\r' || c == u'\n')
             c = u' ';
     }
-    return text;
+    return withoutControls(text);
+}
+
+// The result text of the line. A WARNING without one (a port that accepted and never
+// answered) gives the reason its details hold, so that a script sees why.
+QString shownInfo(const Target &t)
+{
+    if (t.Status != TargetStatus::Warning || !t.Info.trimmed().isEmpty())
+        return t.Info;
+    const QStringList lines = t.Output.split(QRegularExpression(QStringLiteral("[\r\n]+")));
+    for (const QString &line : lines) {
+        if (!line.trimmed().isEmpty())
+            return line.trimmed();
+    }
+    return t.Info;
 }
 
 QString checkLine(const Target &t, int position, bool json)
 {
     if (!json)
-        return field(t.Desc) + u'\t' + statusName(t.Status) + u'\t' + field(t.Info) + u'\n';
+        return field(t.Desc) + u'\t' + statusName(t.Status) + u'\t' + field(shownInfo(t)) + u'\n';
     QJsonObject o;
     o.insert(QStringLiteral("index"), position);
     o.insert(QStringLiteral("host"), t.Hostname);
@@ -183,14 +198,13 @@ int runCheck(const HeadlessOptions &options)
     QString source = store->fileName();
     if (!options.importFile.isEmpty()) {
         source = options.importFile;
-        QFile file(options.importFile);
-        if (QFileInfo(options.importFile).isDir() || !file.open(QIODevice::ReadOnly)) {
+        const RegularFileRead read = readRegularFile(options.importFile);
+        if (read.outcome != RegularFileRead::Outcome::Read) {
             complain(QStringLiteral("cannot read export file ") + options.importFile + QStringLiteral(": ")
-                + (QFileInfo(options.importFile).isDir() ? QStringLiteral("Is a directory")
-                                                         : file.errorString()));
+                + read.error);
             return CheckExit::Unknown;
         }
-        ExportParseResult parsed = parseExport(file.readAll());
+        ExportParseResult parsed = parseExport(read.bytes);
         if (!parsed.ok) {
             complain(options.importFile + QStringLiteral(" is not a usable export file: ") + parsed.error);
             return CheckExit::Unknown;

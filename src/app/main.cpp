@@ -3,6 +3,7 @@
 #include "metrics/EngineMetrics.h"
 #include "metrics/MetricsConfig.h"
 #include "metrics/MetricsExporter.h"
+#include "probes/Descriptors.h"
 #include "settings/SettingsStore.h"
 #include "ui/MainWindow.h"
 
@@ -108,6 +109,9 @@ int runCommand(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    // Before anything opens descriptors: the checks in flight are then bounded by Parallel
+    // and by what is left of the limit, never by a default meant for select().
+    sentrel::raiseOpenFileLimit();
     for (int i = 1; i < argc; ++i) {
         if (isCommandOption(argv[i]))
             return runCommand(argc, argv);
@@ -120,9 +124,9 @@ int main(int argc, char *argv[])
 
     sentrel::MainWindow window({});
 
-    // A session ending or a plain `kill` closes the window as the user would,
-    // so the settings are saved on the way out.
-    sentrel::onTermination(&window, [&window] { window.close(); });
+    // A session ending or a plain `kill` ends the program as "E&xit" does, so the settings
+    // are saved on the way out, also while the window is hidden in the tray.
+    sentrel::onTermination(&window, [&window] { window.optexit_Click(); });
 
     // Metrics only when the store asks for them; the window works the same either way.
     std::unique_ptr<sentrel::MetricsExporter> exporter;
@@ -141,8 +145,9 @@ int main(int argc, char *argv[])
         }
     }
 
+    // 3, as --check says it could not run.
     if (!window.startup())
-        return 1;
+        return 3;
     if (publisher)
         publisher->publishNow();
     // Declared after the window, the metrics stop reading its engine before it goes.

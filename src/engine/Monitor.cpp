@@ -1,6 +1,7 @@
 #include "engine/Monitor.h"
 
 #include "engine/StatusGrid.h"
+#include "probes/Descriptors.h"
 #include "probes/ProbeTypes.h"
 
 #include <QMetaObject>
@@ -19,6 +20,8 @@ struct Monitor::Cycle
     int validatedHead = -1; // the head whose check was last compared with its Target's definition
     int savedRow = 0;
     bool problemSeen = false;
+    // Checks that may be in flight at once for the open-file limit.
+    int descriptorBudget = 1;
     // The table was replaced: nothing of this cycle is applied or logged any more.
     bool abandoned = false;
     // Started checks not yet applied, and the LastCheck each replaced.
@@ -79,6 +82,9 @@ void Monitor::do_check()
     m_cycle = std::make_unique<Cycle>();
     m_cycle->generation = m_table.generation();
     m_cycle->endIndex = m_table.lastIndex();
+    // Measured once a cycle: checks beyond it wait for a slot, so a low open-file limit slows
+    // the cycle down instead of failing checks or starving the window, the log and the store.
+    m_cycle->descriptorBudget = checksWithinDescriptorBudget();
     m_view.setAbortEnabled(true);
     if (m_loggingEnabled)
         m_view.setLogCommandsEnabled(false);
@@ -145,7 +151,7 @@ void Monitor::pump()
             endCycle(true);
             return;
         }
-        const int parallel = clampParallel(m_settings.Parallel);
+        const int parallel = std::min(clampParallel(m_settings.Parallel), c.descriptorBudget);
         const int before = c.next;
         while (!m_abortRequested && c.running < parallel && c.next <= c.endIndex
             && m_table.isValidIndex(c.next)) {

@@ -1,6 +1,7 @@
 #include "engine/TargetCheck.h"
 
 #include "engine/TextLines.h"
+#include "probes/Descriptors.h"
 #include "probes/HostResolver.h"
 #include "probes/NetWareProbe.h"
 
@@ -36,6 +37,10 @@ void TargetCheck::start()
         // Resolved on every check: the address of a name may change between cycles.
         m_kit.resolver->ResolveHostAddress(m_target.Hostname, this, [this](const ResolveResult &r) {
             m_address = r.address;
+            if (r.address == NoAddress && descriptorsExhausted()) {
+                endForLocalShortage();
+                return;
+            }
             if (r.address == NoAddress) {
                 m_output = GetWinsockErrorText(r.error);
                 m_info = QStringLiteral("Unable to identify host");
@@ -132,8 +137,23 @@ void TargetCheck::runStep(Step step)
     }
 }
 
+// A probe that could not run for want of descriptors says nothing about the host, and every
+// further method would fail the same way: the check ends as a local error, never as DOWN.
+void TargetCheck::endForLocalShortage()
+{
+    m_result = TargetStatus::Unknown;
+    m_info = noDescriptorsLeftText();
+    m_output = m_info + CrLf;
+    setCaption(QString());
+    advance(Step::Done);
+}
+
 void TargetCheck::agentAnswered(ProbeStatus code, const QString &reply)
 {
+    if (code == 0 && reply == noDescriptorsLeftText()) {
+        endForLocalShortage();
+        return;
+    }
     m_result = code;
     switch (code) {
     case -1:
@@ -174,6 +194,10 @@ void TargetCheck::agentAnswered(ProbeStatus code, const QString &reply)
 
 void TargetCheck::portAnswered(ProbeStatus code, const QString &reply)
 {
+    if (code == 0 && reply == noDescriptorsLeftText()) {
+        endForLocalShortage();
+        return;
+    }
     m_result = code;
     switch (code) {
     case -1:
@@ -208,6 +232,10 @@ void TargetCheck::portAnswered(ProbeStatus code, const QString &reply)
 
 void TargetCheck::echoAnswered(ProbeStatus code, const QString &msg)
 {
+    if (code == 0 && descriptorsExhausted()) {
+        endForLocalShortage();
+        return;
+    }
     m_result = code;
     m_info = msg;
     m_output += msg + CrLf;

@@ -66,6 +66,7 @@ private:
     void portAnswered(ProbeStatus code, const QString &reply);
     void echoAnswered(ProbeStatus code, const QString &msg);
     void setCaption(const QString &caption);
+    void endForLocalShortage();
     void finish();
 
     int16_t m_index;

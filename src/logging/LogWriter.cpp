@@ -3,6 +3,7 @@
 #include "engine/UserPrompts.h"
 #include "probes/ProbeTypes.h"
 #include "probes/UniqueFd.h"
+#include "probes/WireText.h"
 
 #include <QFile>
 
@@ -120,8 +121,8 @@ QString logRecord(
             if (t.Status < 0)
                 continue;
             record += logShortDate(t.LastCheck.date(), locale) + sep
-                + locale.toString(t.LastCheck.time(), timeFormat) + sep + t.Desc + sep + spaced(t.Status)
-                + sep + t.Info + CrLf;
+                + locale.toString(t.LastCheck.time(), timeFormat) + sep + withoutControls(t.Desc) + sep
+                + spaced(t.Status) + sep + withoutControls(t.Info) + CrLf;
         }
     }
     return record;

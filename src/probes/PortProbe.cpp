@@ -1,7 +1,9 @@
 #include "probes/PortProbe.h"
 
+#include "probes/Descriptors.h"
 #include "probes/UniqueFd.h"
 #include "probes/WinSock.h"
+#include "probes/WireText.h"
 
 #include <QElapsedTimer>
 #include <QSocketNotifier>
@@ -142,6 +144,11 @@ private:
     {
         m_fd = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!m_fd) {
+            // Not the host's fault: the check says so in words and is not taken for DOWN.
+            if (errno == EMFILE || errno == ENFILE) {
+                finishNow(0, noDescriptorsLeftText());
+                return;
+            }
             const int code = wsaErrorFromErrno(errno);
             finishNow(0, QStringLiteral("Unable to create socket: ") + GetWinsockErrorText(code));
             return;
@@ -160,7 +167,7 @@ private:
 
     void connectStep()
     {
-        m_buf.clear();
+        m_bytes.clear();
         sockaddr_in address {};
         address.sin_family = AF_INET;
         address.sin_port = htons(uint16_t(m_port));
@@ -205,7 +212,17 @@ private:
         // the last byte out of the stream, so a mail server would see "QUIT" CR and
         // wait for a LF that never comes.
         if (::send(m_fd.get(), m_quitText.constData(), size_t(m_quitText.size()), MSG_NOSIGNAL) < 0) {
-            const int code = wsaErrorFromErrno(errno);
+            const int err = errno;
+            if (err == ECONNRESET || err == EPIPE) {
+                // The peer answered and reset before our text went out (a banner service
+                // that closes at once): its reply is still buffered. Read it as if the reset
+                // had come after the text, so the result does not depend on which was first.
+                m_quitTextSent = true;
+                m_peerReset = true;
+                startReading();
+                return;
+            }
+            const int code = wsaErrorFromErrno(err);
             yieldThen([this, code] {
                 closeSocket();
                 finishNow(0, QStringLiteral("Send: ") + GetWinsockErrorText(code));
@@ -220,7 +237,7 @@ private:
     {
         m_result = 1;
         m_idleCounter = effectiveIdleTimeout(m_timeOut);
-        m_buf.clear();
+        m_bytes.clear();
         m_replyBytes = 0;
         m_readClock.start();
         readIteration();
@@ -260,7 +277,7 @@ private:
             // A server that answers and closes without reading all of our closing
             // text (sshd reads one line, banner services read nothing) makes its
             // kernel send a reset instead of a FIN: that is its close, not a fault.
-            if (err == ECONNRESET && m_quitTextSent && m_replyBytes > 0) {
+            if ((err == ECONNRESET || m_peerReset) && m_quitTextSent && m_replyBytes > 0) {
                 yieldThen([this] { endReading(); });
                 return;
             }
@@ -269,11 +286,14 @@ private:
         }
         endWait();
         if (n == 0) {
-            yieldThen([this] { endReading(); });
+            // After a reset that the send took, the end of the buffered data is all the
+            // read sees: without a reply byte it is the same error as a reset seen here.
+            const bool resetWithoutReply = m_peerReset && m_replyBytes == 0;
+            yieldThen([this, resetWithoutReply] { endReading(resetWithoutReply ? ErrorOnRead : QString()); });
             return;
         }
         const int kept = std::min(int(n), MaxReplyBytes - m_replyBytes);
-        m_buf += QString::fromLatin1(chunk, kept);
+        m_bytes.append(chunk, kept);
         m_replyBytes += kept;
         if (kept < n) {
             yieldThen([this] { endReading(ReplyTooLong); });
@@ -284,14 +304,15 @@ private:
 
     void endReading(const QString &trouble = {})
     {
+        QString text = decodeReply(m_bytes);
         if (!trouble.isEmpty()) {
             m_result = 2;
-            m_buf += trouble;
+            text += trouble;
         }
         closeSocket();
-        todos(m_buf);
+        todos(text);
         caption(QString());
-        finishLater(m_result, m_buf);
+        finishLater(m_result, std::move(text));
     }
 
     void beginWait(Wait wait, QSocketNotifier *notifier, int timeoutMs)
@@ -320,7 +341,9 @@ private:
             socklen_t len = sizeof err;
             if (::getsockopt(m_fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) < 0)
                 err = errno;
-            if (err == 0)
+            // A peer that answers and resets at once can do both before this wait ends: the
+            // connection was made, and the reply is buffered for the read.
+            if (err == 0 || err == ECONNRESET)
                 connected();
             else
                 yieldThen([this, err] { connectFailed(wsaErrorFromErrno(err)); });
@@ -391,7 +414,8 @@ private:
 
     QByteArray m_quitText;
     bool m_quitTextSent = false;
-    QString m_buf;
+    bool m_peerReset = false;
+    QByteArray m_bytes;
     int m_replyBytes = 0;
     ProbeStatus m_result = 1;
     int m_idleCounter = 0;

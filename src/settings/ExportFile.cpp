@@ -1,24 +1,23 @@
 #include "settings/ExportFile.h"
 
 #include "engine/UserPrompts.h"
+#include "settings/RegularFile.h"
 #include "settings/SettingsStore.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStringConverter>
 #include <QStringList>
 
 #include <limits>
 #include <optional>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace sentrel {
 
 namespace {
-
-// An export file of the largest table with generous texts stays far below this;
-// it keeps a mistaken choice such as a device from being read without end.
-constexpr qint64 maxImportBytes = 64 * 1024 * 1024;
 
 QString quoted(const QString &text)
 {
@@ -115,20 +114,23 @@ constexpr char16_t windows1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D,
     0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-QString decodeExport(const QByteArray &bytes)
+} // namespace
+
+QString decodeUtf8OrWindows1252(QByteArrayView bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
+    // A sequence cut short at the very end is not UTF-8 either, so no byte is dropped.
+    if (bytes.isValidUtf8())
+        return QString::fromUtf8(bytes);
     // Not UTF-8: a file from the Windows single-byte code page these files were written in.
-    text = QString::fromLatin1(bytes);
+    QString text = QString::fromLatin1(bytes);
     for (QChar &c : text) {
         if (c.unicode() >= 0x80 && c.unicode() <= 0x9F)
             c = QChar(windows1252High[c.unicode() - 0x80]);
     }
     return text;
 }
+
+namespace {
 
 ExportParseResult refused(const QString &why)
 {
@@ -228,9 +230,18 @@ WriteOutcome replaceFile(const QString &path, const QByteArray &bytes)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile() && !info.isDir()) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+        // Non-blocking, so a pipe nobody reads is refused (ENXIO) instead of hanging the
+        // window in open(); the writes themselves block again, as for any file.
+        const int fd =
+            ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
             return WriteOutcome::CannotCreate;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        QFile file;
+        if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return WriteOutcome::CannotCreate;
+        }
         if (file.write(bytes) != bytes.size())
             return WriteOutcome::CannotWrite;
         file.close();
@@ -275,7 +286,7 @@ QByteArray writeExport(const TargetTable &table)
 
 ExportParseResult parseExport(const QByteArray &bytes)
 {
-    const QString text = decodeExport(bytes);
+    const QString text = decodeUtf8OrWindows1252(bytes);
     FieldReader reader(text);
     const std::optional<QString> countField = reader.next();
     if (!countField)
@@ -327,19 +338,20 @@ bool importSettings(TargetTable &table, UserPrompts &prompts, const QString &dir
     const QString path = chooseExportFile(prompts, false, directory);
     if (path.isEmpty())
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const RegularFileRead read = readRegularFile(path);
+    switch (read.outcome) {
+    case RegularFileRead::Outcome::Missing:
         tell(prompts, QStringLiteral("Unable to open file."));
         return false;
-    }
-    const QByteArray bytes = file.read(maxImportBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        tell(prompts, QStringLiteral("Unable to open file."));
+    case RegularFileRead::Outcome::Refused:
+        // A FIFO, a device or a huge file is not read at all, so nothing here can hang.
+        tell(prompts,
+            QStringLiteral("Unable to open file.") + QChar(u'\r') + path + QStringLiteral(": ") + read.error);
         return false;
+    case RegularFileRead::Outcome::Read:
+        break;
     }
-    ExportParseResult parsed = bytes.size() > maxImportBytes
-        ? refused(QStringLiteral("the file is larger than %1 bytes").arg(maxImportBytes))
-        : parseExport(bytes);
+    ExportParseResult parsed = parseExport(read.bytes);
     if (!parsed.ok) {
         tell(prompts, QStringLiteral("Invalid export file."));
         return false;

@@ -3,6 +3,7 @@
 #include "engine/Target.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <vector>
@@ -20,6 +21,10 @@ struct ExportParseResult
     // and SmoothedRtt -1; empty for a file that announces no Target.
     std::vector<Target> targets;
 };
+
+// Text written on Linux (UTF-8) or by older programs on Windows: UTF-8 when the bytes are
+// valid UTF-8, otherwise Windows-1252, in which every byte has a meaning.
+QString decodeUtf8OrWindows1252(QByteArrayView bytes);
 
 // The export file for the used slots of table, in UTF-8 with CR LF line ends:
 // the count line, then ten comma-separated fields per Target. Double quotes in

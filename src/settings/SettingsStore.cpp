@@ -1,7 +1,9 @@
 #include "settings/SettingsStore.h"
 
+#include "settings/ExportFile.h"
+#include "settings/RegularFile.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSettings>
@@ -22,21 +24,42 @@ bool isBlank(QChar c)
     return c == u' ' || c == u'\t';
 }
 
-// Reads the INI file at path with QSettings' own parser, so hand-made files mean
-// to this store what they mean to QSettings. A missing file is an empty store.
-QMap<QString, QString> readIniFile(const QString &path)
+// QSettings reads an INI file as UTF-8 and turns any other byte into U+FFFD, which the next
+// save would write back for good. A line that is not UTF-8 (an older file, a hand edit in a
+// single-byte editor) is read as Windows-1252, as an export file is.
+QByteArray asUtf8(const QByteArray &bytes)
+{
+    if (QByteArrayView(bytes).isValidUtf8())
+        return bytes;
+    QByteArray out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    qsizetype start = 0;
+    while (start <= bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size();
+        out += decodeUtf8OrWindows1252(bytes.sliced(start, end - start)).toUtf8();
+        if (end < bytes.size())
+            out += '\n';
+        start = end + 1;
+    }
+    return out;
+}
+
+// Reads the INI file's bytes with QSettings' own parser, so hand-made files mean
+// to this store what they mean to QSettings.
+QMap<QString, QString> parseIni(const QByteArray &bytes)
 {
     QMap<QString, QString> values;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (bytes.isEmpty())
         return values;
-    const QByteArray bytes = file.readAll();
-    file.close();
     // QSettings caches a file by name and trusts the cache while size and time
     // stamp look unchanged; a private copy is always parsed afresh.
     QTemporaryFile copy(QDir::temp().filePath(QStringLiteral("sentrel-settings-XXXXXX.ini")));
-    const bool copied = copy.open() && copy.write(bytes) == bytes.size() && copy.flush();
-    QSettings parsed(copied ? copy.fileName() : path, QSettings::IniFormat);
+    const QByteArray utf8 = asUtf8(bytes);
+    if (!copy.open() || copy.write(utf8) != utf8.size() || !copy.flush())
+        return values;
+    QSettings parsed(copy.fileName(), QSettings::IniFormat);
     const QStringList keys = parsed.allKeys();
     for (const QString &key : keys) {
         const QVariant value = parsed.value(key);
@@ -230,7 +253,11 @@ SettingsStore::~SettingsStore()
 
 void SettingsStore::load()
 {
-    m_values = readIniFile(m_path);
+    const RegularFileRead read = readRegularFile(m_path);
+    m_readError.clear();
+    if (read.outcome == RegularFileRead::Outcome::Refused)
+        m_readError = read.error;
+    m_values = parseIni(read.bytes);
     m_index.clear();
     for (auto it = m_values.cbegin(); it != m_values.cend(); ++it) {
         const QString fold = it.key().toCaseFolded();
@@ -265,6 +292,10 @@ bool SettingsStore::sync()
 {
     if (!m_dirty)
         return true;
+    // What could not be read (a FIFO, a device, a huge file) is never replaced by a store
+    // made without it.
+    if (!m_readError.isEmpty())
+        return false;
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     QSaveFile file(m_path);
     const QByteArray bytes = iniText(m_values);

@@ -16,7 +16,8 @@ namespace sentrel {
 // file that QSettings reads and writes alike. Section and key names are matched
 // without regard to letter case; saving over a key that exists in another case
 // updates that key. The file is replaced as a whole, and only once the new content
-// is completely on disk, so neither a killed process nor a full disk damages it.
+// is completely on disk, so neither a killed process nor a full disk damages it. A file
+// that is not UTF-8 is read line by line as Windows-1252 where a line is not UTF-8.
 class SettingsStore
 {
 public:
@@ -38,6 +39,10 @@ public:
     bool sync();
 
     QString fileName() const { return m_path; }
+    // Why the file could not be read ("not a regular file", "larger than 64 MiB", the
+    // system's words); empty when it was read or is missing. Such a store reads as empty
+    // and never writes the file.
+    QString readError() const { return m_readError; }
     // Every stored key as "Section/Key", spelled as in the file.
     QStringList keys() const { return m_values.keys(); }
 
@@ -50,6 +55,7 @@ private:
     QMap<QString, QString> m_values;
     // Case-folded "section/key" -> the spelling in m_values.
     QHash<QString, QString> m_index;
+    QString m_readError;
     bool m_dirty = false;
 };
 

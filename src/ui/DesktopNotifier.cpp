@@ -19,9 +19,7 @@ QString notificationSummary(const ProblemAlert &problem)
 
 QString notificationBody(const ProblemAlert &problem, const QLocale &locale)
 {
-    // The information line comes from the monitored host; a notification service that
-    // understands markup must show it as text.
-    return problem.info.toHtmlEscaped() + QLatin1Char('\n') + AlertWindow::timeText(problem.raisedAt, locale);
+    return problem.info + QLatin1Char('\n') + AlertWindow::timeText(problem.raisedAt, locale);
 }
 
 FreedesktopNotifier::FreedesktopNotifier(Fallback fallback)
@@ -41,8 +39,10 @@ void FreedesktopNotifier::notify(const QString &summary, const QString &body, bo
         QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(critical ? 2 : 1));
-    call << QStringLiteral("Sentrel") << 0u << QStringLiteral("sentrel") << summary << body << QStringList()
-         << hints << -1;
+    // The body may carry markup for this service, and its text comes from the monitored host:
+    // escaped here, and only here, so that it shows as text; the fallback gets it plain.
+    call << QStringLiteral("Sentrel") << 0u << QStringLiteral("sentrel") << summary << body.toHtmlEscaped()
+         << QStringList() << hints << -1;
     // Never waited for: the cycle goes on while the service answers.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), &m_calls);
     QObject::connect(

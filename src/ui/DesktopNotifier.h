@@ -21,12 +21,12 @@ public:
 
 // "Mail server: DOWN" or "Mail server: WARNING".
 QString notificationSummary(const ProblemAlert &problem);
-// The information line, then the date and time as the alert window shows them.
+// The information line, then the date and time as the alert window shows them; plain text.
 QString notificationBody(const ProblemAlert &problem, const QLocale &locale);
 
-// The freedesktop notification service on the session bus. Where there is no session
-// bus, or the call fails, the message goes to the fallback (the tray icon's message),
-// if there is one; otherwise it is dropped without a word.
+// The freedesktop notification service on the session bus, given the body escaped for its
+// markup. Where there is no session bus, or the call fails, the plain message goes to the
+// fallback (the tray icon's message), if there is one; otherwise it is dropped without a word.
 class FreedesktopNotifier : public DesktopNotifier
 {
 public:

@@ -127,11 +127,7 @@ DesktopTray::DesktopTray(std::unique_ptr<TrayBackend> backend, QWidget *window, 
     m_menu->addSeparator();
     auto *exit = m_menu->addAction(QStringLiteral("Exit"));
     exit->setObjectName(QStringLiteral("trayexit"));
-    connect(exit, &QAction::triggered, optexit, [optexit] {
-        optexit->trigger();
-        // Closing a window hidden in the tray does not end the event loop by itself.
-        QCoreApplication::quit();
-    });
+    connect(exit, &QAction::triggered, optexit, &QAction::trigger);
 
     m_backend->activated = [this] { showWindow(); };
     m_backend->setContextMenu(m_menu.get());

@@ -374,6 +374,15 @@ bool MainWindow::startup()
             splash->close();
         return false;
     }
+    if (!m_store->readError().isEmpty()) {
+        // Carrying on with an empty list would only lose the user's Targets at the next save.
+        if (splash)
+            splash->close();
+        m_prompts->message(QStringLiteral("Unable to read the settings file ") + m_store->fileName()
+                + QStringLiteral(":") + QChar(u'\r') + m_store->readError(),
+            programTitle(), UserPrompts::Buttons::Ok, UserPrompts::Icon::Critical);
+        return false;
+    }
     m_settings.Filename = defaultLogFile();
     m_settings.Decay = 5;
 
@@ -703,6 +712,8 @@ void MainWindow::optexit_Click()
 {
     shutdown();
     close();
+    // Closing a window hidden in the tray does not end the event loop by itself.
+    QCoreApplication::quit();
 }
 
 void MainWindow::shutdown()

@@ -64,7 +64,7 @@ public:
 
     // The start-up order: splash, socket layer, settings, layout, grid, and the
     // first cycle when monitoring is enabled. False when the socket layer cannot
-    // start, which ends the program.
+    // start or the settings file cannot be read (said in a box), which ends the program.
     bool startup();
 
     void save_registry();
@@ -72,7 +72,8 @@ public:
     void toggle_details();
     void edititem();
     void optsmall_Click();
-    // Ends the program the way "E&xit" does.
+    // "E&xit": saves as configured and ends the event loop, also while hidden in the tray.
+    // Signals take this path too.
     void optexit_Click();
     // A drop of the splitter at a point of the client area (the central widget).
     void dropSplitterAt(const QPoint &clientPos);

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/resource.h>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -125,6 +126,44 @@ private Q_SLOTS:
         QVERIFY(terminate(sentrel));
         QSettings saved(config + QStringLiteral("/Sentrel/Sentrel.ini"), QSettings::IniFormat);
         QCOMPARE(saved.value(QStringLiteral("Logging/Filename")).toString(), log);
+    }
+
+    // Under a low open-file limit that cannot be raised, the window checks 200 Targets at
+    // Parallel 128 without aborting or hanging, logs every one as OK, and ends on SIGTERM.
+    void windowRunsUnderALowOpenFileLimit()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        LoopbackServer mail(PeerScript("220 ready\r\n"));
+        QVERIFY(mail.isListening());
+        const QString config = home.filePath(QStringLiteral("config"));
+        const QString log = home.filePath(QStringLiteral("monitor.log"));
+        const int count = 200;
+        QString ini = QStringLiteral("[Targets]\nMaxHostNo=%1\n").arg(count - 1);
+        for (int i = 0; i < count; ++i)
+            ini += QStringLiteral("Hostname%20%1=127.0.0.1\nDesc%20%1=T%1\nPort%20%1=%2\nUsePX%20%1=False\n"
+                                  "UseM%20%1=True\nUseP%20%1=False\n")
+                       .arg(i)
+                       .arg(mail.port());
+        ini += QStringLiteral(
+            "[Window]\nEnable=True\nDelay=\" 5\"\nParallel=128\n"
+            "[Logging]\nEnable=True\nLogMode=0\nLogSep=\",\"\nFilename=%1\n[PopUp]\nError=False\n")
+                   .arg(log);
+        QVERIFY(writeFile(config + QStringLiteral("/Sentrel/Sentrel.ini"), ini.toUtf8()));
+
+        QProcess sentrel;
+        sentrel.setChildProcessModifier([] {
+            const rlimit low {128, 128};
+            ::setrlimit(RLIMIT_NOFILE, &low);
+        });
+        startBuiltSentrel(
+            sentrel, QStringLiteral(SENTREL_BINARY), config, home.filePath(QStringLiteral("data")));
+        QVERIFY2(sentrel.waitForStarted(10000), qPrintable(sentrel.errorString()));
+        QTRY_COMPARE_WITH_TIMEOUT(logLines(log).size(), count, 60000);
+        const QStringList lines = logLines(log);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(lines[i].section(QLatin1Char(','), 2), QStringLiteral("T%1, 1,220 ready").arg(i));
+        QVERIFY(terminate(sentrel));
     }
 };
 

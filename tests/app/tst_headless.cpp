@@ -16,6 +16,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -332,6 +334,19 @@ private Q_SLOTS:
         QTest::newRow("serve with a missing store")
             << QStringList {u"--serve"_s, u"--store"_s, u"%dir/none.ini"_s} << 1 << u"No such file"_s
             << u""_s;
+        // Special files are refused without being opened for a wait or read to the end.
+        QTest::newRow("store is a FIFO")
+            << QStringList {u"--check"_s, u"--store"_s, u"%dir/fifo"_s} << 3
+            << u"cannot read settings file %dir/fifo: not a regular file"_s << u""_s;
+        QTest::newRow("serve with a FIFO store") << QStringList {u"--serve"_s, u"--store"_s, u"%dir/fifo"_s}
+                                                 << 1 << u"not a regular file"_s << u""_s;
+        QTest::newRow("export file is a FIFO")
+            << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s, u"--import"_s, u"%dir/fifo"_s}
+            << 3 << u"cannot read export file %dir/fifo: not a regular file"_s << u""_s;
+        QTest::newRow("store is /dev/zero") << QStringList {u"--check"_s, u"--store"_s, u"/dev/zero"_s} << 3
+                                            << u"/dev/zero: not a regular file"_s << u""_s;
+        QTest::newRow("store over 64 MiB") << QStringList {u"--check"_s, u"--store"_s, u"%dir/huge.ini"_s}
+                                           << 3 << u"%dir/huge.ini: larger than 64 MiB"_s << u""_s;
         QTest::newRow("help") << QStringList {u"--help"_s} << 0 << u""_s << u"--check"_s;
     }
     void commandLineAndFileErrors()
@@ -347,6 +362,10 @@ private Q_SLOTS:
             dir + QStringLiteral("/store.ini"), "[Targets]\nMaxHostNo=0\nHostname%200=localhost\n"));
         QVERIFY(writeFile(dir + QStringLiteral("/empty.ini"), "[Targets]\nMaxHostNo=-1\n"));
         QVERIFY(writeFile(dir + QStringLiteral("/garbage.exp"), "2\r\n\"only\",one\r\n"));
+        QVERIFY(::mkfifo(QFile::encodeName(dir + QStringLiteral("/fifo")).constData(), 0600) == 0);
+        QFile huge(dir + QStringLiteral("/huge.ini"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(64 * 1024 * 1024 + 1)); // sparse
+        huge.close();
         args.replaceInStrings(QStringLiteral("%dir"), dir);
 
         QProcess sentrel;
@@ -359,6 +378,71 @@ private Q_SLOTS:
             QCOMPARE(out, QString());
         else
             QVERIFY2(out.contains(stdoutText), qPrintable(out));
+    }
+
+    // Text from the wire reaches the terminal as text: valid UTF-8 decoded as such, controls
+    // replaced, and a WARNING without an information line says why.
+    void checkTextIsDecodedCleanedAndExplained()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        LoopbackServer hostile(PeerScript("220 \x1b]0;owned\x07\x1b[31mred\x9b\xe9\r\n"));
+        LoopbackServer agent(PeerScript("OK\r\nTemp\xc3\xa9rature 45 \xc2\xb0"
+                                        "C \xe2\x80\x93 \xc3\xa7"
+                                        "a va\r\n"));
+        LoopbackServer silent(PeerScript({}, PeerScript::Then::Silent));
+        QVERIFY(hostile.isListening() && agent.isListening() && silent.isListening());
+        const QString store = home.filePath(QStringLiteral("store.ini"));
+        QVERIFY(writeFile(store,
+            QStringLiteral(
+                "[Targets]\nMaxHostNo=2\n"
+                "Hostname%200=127.0.0.1\nDesc%200=Banner\nPort%200=%1\nUsePX%200=False\nUseM%200=True\n"
+                "Hostname%201=127.0.0.1\nDesc%201=Agent\nPXPort%201=%2\nUsePX%201=True\nUseM%201=False\n"
+                "Hostname%202=127.0.0.1\nDesc%202=Silent\nPort%202=%3\nUsePX%202=False\nUseM%202=True\n"
+                "Timeout%202=1\n")
+                .arg(hostile.port())
+                .arg(agent.port())
+                .arg(silent.port())
+                .toUtf8()));
+        QProcess sentrel;
+        QVERIFY(runSentrel(sentrel, home.path(), {u"--check"_s, u"--store"_s, store}));
+        const QString replaced(QChar::ReplacementCharacter);
+        QCOMPARE(QString::fromUtf8(sentrel.readAllStandardOutput()),
+            u"Banner\tOK\t220 "_s + replaced + u"]0;owned"_s + replaced + replaced + u"[31mred"_s + replaced
+                + u"\u00e9\n"_s + u"Agent\tOK\tTemp\u00e9rature 45 \u00b0C \u2013 \u00e7a va\n"_s
+                + u"Silent\tWARNING\t*** Timeout on read ***\n"_s);
+    }
+
+    // Under a low open-file limit that cannot be raised, 200 checks at Parallel 128 still all
+    // run, none is blamed on its host, and the command ends.
+    void checkRunsUnderALowOpenFileLimit()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        LoopbackServer mail(PeerScript("220 ready\r\n"));
+        QVERIFY(mail.isListening());
+        const int count = 200;
+        QString ini = QStringLiteral("[Targets]\nMaxHostNo=%1\n").arg(count - 1);
+        for (int i = 0; i < count; ++i)
+            ini += QStringLiteral("Hostname%20%1=127.0.0.1\nDesc%20%1=T%1\nPort%20%1=%2\nUsePX%20%1=False\n"
+                                  "UseM%20%1=True\nUseP%20%1=False\n")
+                       .arg(i)
+                       .arg(mail.port());
+        ini += QStringLiteral("[Window]\nParallel=128\n");
+        const QString store = home.filePath(QStringLiteral("many.ini"));
+        QVERIFY(writeFile(store, ini.toUtf8()));
+        QProcess sentrel;
+        sentrel.setChildProcessModifier([] {
+            const rlimit low {128, 128};
+            ::setrlimit(RLIMIT_NOFILE, &low);
+        });
+        QVERIFY(runSentrel(sentrel, home.path(), {u"--check"_s, u"--store"_s, store}));
+        const QStringList lines =
+            QString::fromUtf8(sentrel.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(lines[i], QStringLiteral("T%1\tOK\t220 ready").arg(i));
+        QCOMPARE(sentrel.exitCode(), 0);
     }
 
     void metricsAreScrapedFromTheServerAndTheWindow_data()

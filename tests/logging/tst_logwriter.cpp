@@ -30,7 +30,7 @@ Target logged(const char *desc, int16_t status, const char *info, QTime checked)
     return t;
 }
 
-enum Tables { MailAndRouter, OnlyFree, MixedWithFree, SeparatorsInFields };
+enum Tables { MailAndRouter, OnlyFree, MixedWithFree, SeparatorsInFields, ControlsInFields };
 
 TargetTable tableOf(int kind)
 {
@@ -43,6 +43,8 @@ TargetTable tableOf(int kind)
         table.assign({gone, gone});
     else if (kind == MixedWithFree)
         table.assign({gone, mail, gone, logged("Local", 0, "New entry", QTime(10, 15, 0)), gone});
+    else if (kind == ControlsInFields)
+        table.assign({logged("Evil\x1b]0;x\x07", 2, "\x1b[31mred\u009b\x7f", QTime(9, 5, 7))});
     else
         table.assign({logged("Mail, main", 2, "slow, \"busy\"\tqueue", QTime(9, 5, 7)),
             logged("Z\u00fcrich", 1, "gr\u00fcezi", QTime(9, 5, 8))});
@@ -111,7 +113,10 @@ private Q_SLOTS:
                 "12/11/99,10:14:58 AM,Mail, 1,220 mail ready\r\n12/11/99,10:15:00 AM,Local, 0,New entry\r\n"},
             {"separators in fields", SeparatorsInFields, 0, ",",
                 "12/11/99,9:05:07 AM,Mail, main, 2,slow, \"busy\"\tqueue\r\n"
-                "12/11/99,9:05:08 AM,Z\u00fcrich, 1,gr\u00fcezi\r\n"}};
+                "12/11/99,9:05:08 AM,Z\u00fcrich, 1,gr\u00fcezi\r\n"},
+            // What a terminal would act on (cat, tail -f) is replaced; the layout stays.
+            {"controls in fields", ControlsInFields, 0, ",",
+                "12/11/99,9:05:07 AM,Evil\ufffd]0;x\ufffd, 2,\ufffd[31mred\ufffd\ufffd\r\n"}};
         for (const Case &c : cases)
             QTest::newRow(c.tag) << QString::fromLatin1(c.locale) << c.table << c.mode
                                  << QString::fromLatin1(c.sep) << QByteArray(c.expected);

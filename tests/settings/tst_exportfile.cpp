@@ -392,6 +392,26 @@ private Q_SLOTS:
         QCOMPARE(table.generation(), generation);
         QCOMPARE(fieldsOf(table[0]), fieldsOf(oldTable()[0]));
     }
+
+    // A FIFO would hang the window in open(), a device would be read until memory runs out.
+    void specialFilesNeitherHangNorExhaustMemory()
+    {
+        QVERIFY(::mkfifo(QFile::encodeName(path("fifo.exp")).constData(), 0600) == 0);
+        for (const QString &file : {path("fifo.exp"), QStringLiteral("/dev/zero")}) {
+            TargetTable table = oldTable();
+            ScriptedPrompts prompts;
+            QVERIFY(!importFrom(table, file, prompts));
+            QCOMPARE(prompts.messages.size(), 1);
+            QCOMPARE(prompts.messages[0].text,
+                QStringLiteral("Unable to open file.\r") + file + QStringLiteral(": not a regular file"));
+            QCOMPARE(fieldsOf(table[0]), fieldsOf(oldTable()[0]));
+        }
+        // Nobody reads the FIFO: the export says so instead of waiting for a reader for ever.
+        ScriptedPrompts prompts;
+        QVERIFY(!exportTo(oldTable(), path("fifo.exp"), prompts));
+        QCOMPARE(prompts.messages.size(), 1);
+        QCOMPARE(prompts.messages[0].text, QStringLiteral("Unable to create export file."));
+    }
 };
 
 QTEST_GUILESS_MAIN(TstExportFile)

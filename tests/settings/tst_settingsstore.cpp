@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSettings>
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <sys/stat.h>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -52,6 +54,8 @@ int runSaveLoop(const QString &path)
 }
 
 } // namespace
+
+using namespace Qt::StringLiterals;
 
 class TstSettingsStore : public QObject
 {
@@ -173,6 +177,72 @@ private Q_SLOTS:
         QCOMPARE(raw.allKeys().size(), 3);
         QCOMPARE(raw.value(QStringLiteral("targets/Loadlevel 0")).toString(), QStringLiteral("77"));
         QCOMPARE(raw.value(QStringLiteral("Targets/Port 0")).toString(), QStringLiteral("2"));
+    }
+
+    // A byte that is not UTF-8 (an older file, a hand edit) is read as Windows-1252 and
+    // written back as that character, never as U+FFFD; UTF-8 lines beside it stay UTF-8.
+    void nonUtf8BytesReadAsWindows1252_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("desc0");
+        QTest::addColumn<QString>("desc1");
+        QTest::newRow("older file") << QByteArray("[Targets]\nDesc 0=Caf\xe9\nDesc 1=\x80 5\n")
+                                    << u"Caf\u00e9"_s << u"\u20ac 5"_s;
+        QTest::newRow("hand edit in a UTF-8 file")
+            << QByteArray("[Targets]\nDesc 0=Caf\xe9\nDesc 1=na\xc3\xafve\n") << u"Caf\u00e9"_s
+            << u"na\u00efve"_s;
+    }
+    void nonUtf8BytesReadAsWindows1252()
+    {
+        QFETCH(QByteArray, file);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.ini"));
+        QVERIFY(writeBytes(path, file));
+        {
+            SettingsStore store(path);
+            QTEST(store.get(QStringLiteral("Targets"), QStringLiteral("Desc 0"), QString()), "desc0");
+            QTEST(store.get(QStringLiteral("Targets"), QStringLiteral("Desc 1"), QString()), "desc1");
+            store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
+            QVERIFY(store.sync());
+        }
+        const QByteArray saved = readAll(path);
+        QVERIFY2(!saved.contains("\xef\xbf\xbd"), saved.constData());
+        SettingsStore reread(path);
+        QTEST(reread.get(QStringLiteral("Targets"), QStringLiteral("Desc 0"), QString()), "desc0");
+        QTEST(reread.get(QStringLiteral("Targets"), QStringLiteral("Desc 1"), QString()), "desc1");
+    }
+
+    // A FIFO, a device or a huge file is refused at once, without a wait or a read to the
+    // end, and never replaced by a save.
+    void specialFilesAreRefusedAndKept_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("FIFO") << u"fifo"_s << u"not a regular file"_s;
+        QTest::newRow("/dev/zero") << u"/dev/zero"_s << u"not a regular file"_s;
+        QTest::newRow("over 64 MiB") << u"huge"_s << u"larger than 64 MiB"_s;
+    }
+    void specialFilesAreRefusedAndKept()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QString path = dir.filePath(kind);
+        if (kind == u"fifo") {
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        } else if (kind == u"huge") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(64 * 1024 * 1024 + 1)); // sparse
+        } else {
+            path = kind;
+        }
+        SettingsStore store(path);
+        QTEST(store.readError(), "error");
+        QVERIFY(store.keys().isEmpty());
+        store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
+        QVERIFY(!store.sync());
+        QFileInfo info(path);
+        QVERIFY(kind != u"fifo" || !info.isFile());
+        QVERIFY(kind != u"huge" || info.size() == 64 * 1024 * 1024 + 1);
     }
 
     void unwritableFileReportsFailure()

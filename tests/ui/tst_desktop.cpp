@@ -19,6 +19,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -249,6 +250,34 @@ private Q_SLOTS:
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
     }
 
+    // Signals end the program by the window's Exit; hidden in the tray, that must still end the
+    // event loop, and save as configured.
+    void exitEndsTheProgramWhileHiddenInTheTray()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("Sentrel.ini"));
+        QVERIFY(writeBytes(file, "[Window]\nEnable=False\nHideToTray=True\n"));
+        MainWindow::Options o;
+        o.settingsFile = file;
+        o.dataFolder = dir.path();
+        o.splash = false;
+        o.makeTray = [] { return std::make_unique<FakeTray>(); };
+        MainWindow w(o);
+        QVERIFY(w.startup());
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.grid().newentry();
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible());
+        QTimer::singleShot(0, &w, [&w] { w.optexit_Click(); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, &guard, [] { QCoreApplication::exit(1); });
+        guard.start(10000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QCOMPARE(SettingsStore(file).get(QStringLiteral("Targets"), QStringLiteral("Hostname 0"), {}),
+            QStringLiteral("localhost"));
+    }
+
     void contrastRule_data()
     {
         QTest::addColumn<QColor>("windowText");
@@ -367,7 +396,7 @@ private Q_SLOTS:
         QTest::newRow("WARNING, markup from the host shown as text")
             << 2 << "<b>load</b> & more"
             << "Mail: WARNING"
-            << "&lt;b&gt;load&lt;/b&gt; &amp; more\nDate: 11/12/1999  Time: 10:15:02";
+            << "<b>load</b> & more\nDate: 11/12/1999  Time: 10:15:02";
     }
     void notificationTexts()
     {
@@ -378,6 +407,18 @@ private Q_SLOTS:
         const ProblemAlert p {QStringLiteral("Mail"), static_cast<int16_t>(status), info, when};
         QCOMPARE(notificationSummary(p), summary);
         QCOMPARE(notificationBody(p, britain), body);
+    }
+
+    // The tray's message shows text, not the markup escapes meant for the notification service.
+    void fallbackGetsPlainText()
+    {
+        QStringList shown;
+        FreedesktopNotifier notifier(
+            [&shown](const QString &summary, const QString &body, bool) { shown << summary << body; });
+        notifier.notify(QStringLiteral("R&D: WARNING"), QStringLiteral("<b>load</b> & more"), false);
+        if (!QTest::qWaitFor([&shown] { return !shown.isEmpty(); }, 5000))
+            QSKIP("a notification service on the session bus took the message; no fallback to see");
+        QCOMPARE(shown, (QStringList {QStringLiteral("R&D: WARNING"), QStringLiteral("<b>load</b> & more")}));
     }
 
     void preferencesRows_data()

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,8 @@
 
 #include <functional>
 #include <tuple>
+
+#include <sys/stat.h>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -365,6 +368,30 @@ private Q_SLOTS:
                 QCOMPARE(win.stored().contains("localhost"), save);
             }
         }
+    }
+
+    // A settings file that is a FIFO would hang start-up in open(); it is refused in a box and
+    // the program ends, leaving the FIFO as it was.
+    void startupRefusesASettingsFileThatIsNotARegularFile()
+    {
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath(QStringLiteral("Sentrel.ini"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        ScriptedPrompts prompts;
+        MainWindow::Options o;
+        o.settingsFile = fifo;
+        o.prompts = &prompts;
+        o.dataFolder = dir.path();
+        o.splash = false;
+        {
+            MainWindow w(o);
+            QVERIFY(!w.startup());
+            QVERIFY(!w.isVisible());
+        }
+        QCOMPARE(prompts.messages.size(), 1);
+        QCOMPARE(prompts.messages[0].text,
+            QStringLiteral("Unable to read the settings file %1:\rnot a regular file").arg(fifo));
+        QVERIFY(!QFileInfo(fifo).isFile());
     }
 
     void startupReadsTheStoreAndRunsTheFirstCycle()
