@@ -19,8 +19,8 @@ constexpr int16_t Down = 3;
 } // namespace TargetStatus
 
 // One monitored system: its definition (stored and exported) and its run-time state.
-// A fresh record has every number 0 (LastRtt -1: no echo yet), every Boolean false and every
-// text empty.
+// A fresh record has every number 0 (LastRtt and LastRttMicros -1: no echo yet), every Boolean
+// false and every text empty.
 struct Target
 {
     QDateTime LastCheck;
