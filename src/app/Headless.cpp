@@ -251,8 +251,9 @@ int runServe(const HeadlessOptions &options)
 
     std::unique_ptr<MetricsExporter> exporter;
     if (options.metrics) {
-        QString error;
-        exporter = MetricsExporter::start(metricsConfig.address, metricsConfig.port, error);
+        QString error = metricsConfig.problem;
+        if (error.isEmpty())
+            exporter = MetricsExporter::start(metricsConfig.address, metricsConfig.port, error);
         if (!exporter) {
             complain(QStringLiteral("cannot serve metrics: ") + error);
             return 1;

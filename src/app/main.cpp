@@ -133,8 +133,9 @@ int main(int argc, char *argv[])
     std::unique_ptr<sentrel::MetricsPublisher> publisher;
     const sentrel::MetricsConfig metrics = sentrel::readMetricsConfig(sentrel::SettingsStore());
     if (metrics.windowEnabled) {
-        QString error;
-        exporter = sentrel::MetricsExporter::start(metrics.address, metrics.port, error);
+        QString error = metrics.problem;
+        if (error.isEmpty())
+            exporter = sentrel::MetricsExporter::start(metrics.address, metrics.port, error);
         if (exporter) {
             publisher =
                 std::make_unique<sentrel::MetricsPublisher>(window.table(), window.monitor(), *exporter);

@@ -19,8 +19,8 @@ constexpr int16_t Down = 3;
 } // namespace TargetStatus
 
 // One monitored system: its definition (stored and exported) and its run-time state.
-// A fresh record has every number 0 (LastRtt -1: no echo yet), every Boolean false and every
-// text empty.
+// A fresh record has every number 0 (LastRtt and LastRttMicros -1: no echo yet), every Boolean
+// false and every text empty.
 struct Target
 {
     QDateTime LastCheck;
@@ -48,6 +48,8 @@ struct Target
     double SmoothedRtt = 0.0;
     // Milliseconds of the last echo that was answered in time; -1 when the last echo was not.
     int LastRtt = -1;
+    // The same echo's round-trip time in microseconds, for the metrics; -1 with LastRtt.
+    int64_t LastRttMicros = -1;
     // Who this Target is across runs, row moves and imports: 16 lower-case hex digits. History
     // and metric series are kept under it, so it changes only when the host does.
     QString Uid;

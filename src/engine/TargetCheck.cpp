@@ -110,6 +110,7 @@ void TargetCheck::runStep(Step step)
             TargetTable &table = *m_kit.table;
             m_rttBefore = table.isValidIndex(m_index) ? table[m_index].SmoothedRtt : 0.0;
             m_lastRttBefore = table.isValidIndex(m_index) ? table[m_index].LastRtt : -1;
+            m_lastRttMicrosBefore = table.isValidIndex(m_index) ? table[m_index].LastRttMicros : -1;
             // The probe updates SmoothedRtt in the table before it answers.
             m_echo = pingcheck(*m_kit.icmp, m_address, 2, m_index, table, *m_kit.settings,
                 [this, answer = answerTo(&TargetCheck::echoAnswered)](ProbeStatus code, const QString &msg) {
@@ -250,6 +251,7 @@ void TargetCheck::undoEcho(TargetTable &table) const
     if (m_echoed && table.isValidIndex(m_index) && table[m_index].SmoothedRtt == m_rttAfter) {
         table[m_index].SmoothedRtt = m_rttBefore;
         table[m_index].LastRtt = m_lastRttBefore;
+        table[m_index].LastRttMicros = m_lastRttMicrosBefore;
     }
 }
 

@@ -45,7 +45,7 @@ public:
     const QString &output() const { return m_output; }
     // The last progress caption of the probe that runs now ("" between probes).
     const QString &caption() const { return m_caption; }
-    // For a check that is dropped unapplied: gives the Target back the SmoothedRtt and LastRtt its echo
+    // For a check that is dropped unapplied: gives the Target back the round-trip times its echo
     // replaced, unless something else has changed it since.
     void undoEcho(TargetTable &table) const;
     // Whether the check still stands for `target`: started from the same definition, and no one
@@ -83,6 +83,7 @@ private:
     double m_rttBefore = 0.0;
     double m_rttAfter = 0.0;
     int m_lastRttBefore = -1;
+    int64_t m_lastRttMicrosBefore = -1;
     std::unique_ptr<PortProbe> m_port;
     std::unique_ptr<IcmpEchoService::Echo> m_echo;
 };

@@ -4,6 +4,8 @@
 #include "engine/StatusCounts.h"
 #include "metrics/MetricsExporter.h"
 
+#include <string>
+#include <unordered_set>
 #include <utility>
 
 namespace sentrel {
@@ -66,19 +68,24 @@ std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFa
     MetricFamily perStatus =
         family("sentrel_targets", "Number of Targets by the result of their last check.", MetricType::Gauge);
 
-    int position = 0;
-    for (const Target &t : table) {
+    std::unordered_set<std::string> ids;
+    for (int16_t index = 0; index < table.size(); ++index) {
+        const Target &t = table[index];
         if (t.isFree())
             continue;
-        // The position is the Target's number in the store, which keeps two Targets with the
-        // same host and description apart.
-        const std::vector<ClientMetric::Label> labels {{"index", std::to_string(position++)},
-            {"host", t.Hostname.toStdString()}, {"description", t.Desc.toStdString()}};
+        // The identity keeps a Target's series when others are deleted or moved, and keeps two
+        // Targets with the same host and description apart. Should one ever lack an identity
+        // of its own, its slot stands in, since one sample twice spoils the whole scrape.
+        std::string id = t.Uid.toStdString();
+        if (id.empty() || !ids.insert(id).second)
+            id = "slot" + std::to_string(index);
+        const std::vector<ClientMetric::Label> labels {
+            {"id", id}, {"host", t.Hostname.toStdString()}, {"description", t.Desc.toStdString()}};
         const int16_t code =
             t.Status >= TargetStatus::Ok && t.Status <= TargetStatus::Down ? t.Status : TargetStatus::Unknown;
         status.metric.push_back(gauge(code, labels));
-        if (t.LastRtt >= 0)
-            rtt.metric.push_back(gauge(t.LastRtt / 1000.0, labels));
+        if (t.LastRttMicros >= 0)
+            rtt.metric.push_back(gauge(static_cast<double>(t.LastRttMicros) / 1e6, labels));
         if (t.UseP && t.SmoothedRtt >= 0)
             smoothed.metric.push_back(gauge(t.SmoothedRtt / 1000.0, labels));
         if (t.LastCheck.isValid())

@@ -26,7 +26,7 @@ struct CycleFacts
 };
 
 // The metric families for the used slots of table: per Target its status, echo round-trip
-// times and the time of its last check (labels index, host, description), the number of
+// times and the time of its last check (labels id, host, description), the number of
 // Targets per status, and the cycle's duration, end time and count. A value not measured
 // yet (no echo answered, never checked) is left out rather than given as 0.
 std::vector<prometheus::MetricFamily> collectMetrics(const TargetTable &table, const CycleFacts &cycles);

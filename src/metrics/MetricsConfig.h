@@ -17,11 +17,13 @@ struct MetricsConfig
 {
     // Key Enable: whether the window serves metrics (--serve always does).
     bool windowEnabled = false;
-    // Key Address: an IP address literal; anything else reads as the default. Serving takes
-    // IPv4 only and refuses an IPv6 address with a message.
+    // Key Address: an IPv4 or IPv6 address literal.
     QString address = QStringLiteral("127.0.0.1");
-    // Key Port: 0 lets the system pick a free port; anything outside 0-65535 reads as the default.
+    // Key Port: 0 lets the system pick a free port.
     uint16_t port = DefaultMetricsPort;
+    // Why the stored Address or Port cannot be served on, naming the key; empty when both
+    // can. A key that is missing or empty takes its default.
+    QString problem;
 };
 
 MetricsConfig readMetricsConfig(const SettingsStore &store);

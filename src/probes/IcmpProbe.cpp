@@ -84,6 +84,7 @@ QString GetIcmpStatusText(uint32_t status)
 PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
 {
     target.LastRtt = -1;
+    target.LastRttMicros = -1;
     if (!outcome.opened)
         return {0, QStringLiteral("Unable to create ICMP File Handle")};
 
@@ -99,6 +100,7 @@ PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
     } else {
         const int16_t t = LongToInteger(reply.rttMs);
         target.LastRtt = t;
+        target.LastRttMicros = reply.rttMicros;
         result.code = 1;
         result.msg = QStringLiteral("Reply from ") + FormatDottedAddress(reply.address)
             + QStringLiteral(": TTL = ") + QString::number(reply.ttl) + QStringLiteral(" Delay = ")
@@ -590,8 +592,9 @@ void IcmpEchoService::Impl::deliver(uint16_t sequence, EchoReply reply, std::opt
         return;
     m_inFlight.erase(it);
     echo->inFlight = false;
-    reply.rttMs = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - echo->sentAt).count());
+    const auto elapsed = Clock::now() - echo->sentAt;
+    reply.rttMs = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+    reply.rttMicros = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
     EchoOutcome outcome;
     outcome.reply = reply;
     echo->finish(outcome);

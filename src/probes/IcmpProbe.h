@@ -18,6 +18,7 @@ struct EchoReply
     uint32_t status = 0; // 0 success, else an ICMP status code (11002 ...)
     int rttMs = 0;
     int ttl = 0;
+    int64_t rttMicros = 0; // the same time as rttMs, finer
 };
 
 // Everything one echo produced, including the failures of its handle.
@@ -38,7 +39,7 @@ struct PingResult
 };
 
 // Judges one echo outcome for `target`: the message, the result code, and the
-// update of the target's SmoothedRtt (a decay below 1 counts as 1) and LastRtt.
+// update of the target's SmoothedRtt (a decay below 1 counts as 1), LastRtt and LastRttMicros.
 PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay);
 
 // Sends ICMP echo requests through one ICMP socket shared by all echoes in

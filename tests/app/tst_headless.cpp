@@ -502,12 +502,15 @@ private Q_SLOTS:
         QVERIFY(scraped());
         QCOMPARE(idle.state(), QAbstractSocket::ConnectedState);
 
+        // Series are named by the Targets' identities, here derived from their hosts.
         const QString mailHost = FormatDottedAddress(peers.mail->address());
-        QCOMPARE(valueOf(samples, QStringLiteral("sentrel_target_status"),
-                     {{u"index"_s, u"0"_s}, {u"host"_s, mailHost}, {u"description"_s, desc}}),
+        const QString closedId = derivedTargetUid(peers.refused, 0);
+        QCOMPARE(
+            valueOf(samples, QStringLiteral("sentrel_target_status"),
+                {{u"id"_s, derivedTargetUid(mailHost, 0)}, {u"host"_s, mailHost}, {u"description"_s, desc}}),
             std::optional(1.0));
         QCOMPARE(valueOf(samples, QStringLiteral("sentrel_target_status"),
-                     {{u"index"_s, u"1"_s}, {u"host"_s, peers.refused}, {u"description"_s, u"Closed"_s}}),
+                     {{u"id"_s, closedId}, {u"host"_s, peers.refused}, {u"description"_s, u"Closed"_s}}),
             std::optional(3.0));
         for (const auto &[status, count] :
             {std::pair {u"ok"_s, 1.0}, {u"warning"_s, 0.0}, {u"down"_s, 1.0}, {u"unknown"_s, 0.0}})
@@ -515,7 +518,7 @@ private Q_SLOTS:
                 std::optional(count));
         const double now = static_cast<double>(QDateTime::currentSecsSinceEpoch());
         const double checked = valueOf(samples, QStringLiteral("sentrel_target_last_check_timestamp_seconds"),
-            {{u"index"_s, u"1"_s}}).value_or(0);
+            {{u"id"_s, closedId}}).value_or(0);
         QVERIFY2(checked > now - 120 && checked <= now + 1, qPrintable(QString::number(checked, 'f')));
         QVERIFY(valueOf(samples, QStringLiteral("sentrel_cycle_duration_seconds")).value_or(-1) >= 0);
         QVERIFY(
@@ -536,32 +539,79 @@ private Q_SLOTS:
 
     void serveRefusesAnAddressItCannotListenOn_data()
     {
-        QTest::addColumn<QString>("address");
+        // %1 is a port taken on both loopback addresses.
+        QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("message");
-        QTest::newRow("port taken") << "127.0.0.1"
-                                    << "cannot serve metrics: 127.0.0.1:";
-        QTest::newRow("IPv6") << "::1"
-                              << "cannot serve metrics: ::1: not an IPv4 address";
+        QTest::newRow("port taken") << "Address=127.0.0.1\nPort=%1\n"
+                                    << "cannot serve metrics: 127.0.0.1:%1: address already in use";
+        QTest::newRow("IPv6 port taken") << "Address=::1\nPort=%1\n"
+                                         << "cannot serve metrics: [::1]:%1: address already in use";
+        QTest::newRow("port out of range")
+            << "Port=70000\n"
+            << "cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535";
+        QTest::newRow("not an address")
+            << "Address=not-an-address\n"
+            << "cannot serve metrics: Metrics/Address: not-an-address is not an IP address";
     }
     void serveRefusesAnAddressItCannotListenOn()
     {
-        QFETCH(QString, address);
+        QFETCH(QString, section);
         QFETCH(QString, message);
         QTemporaryDir home;
         QVERIFY(home.isValid());
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost));
+        QTcpServer takenIpv6;
+        if (section.contains(u"::1") && !takenIpv6.listen(QHostAddress::LocalHostIPv6, taken.serverPort()))
+            QSKIP("no IPv6 loopback here");
         const QString store = home.filePath(QStringLiteral("store.ini"));
-        QVERIFY(writeFile(store,
-            QStringLiteral("[Metrics]\nAddress=\"%1\"\nPort=%2\n")
-                .arg(address)
-                .arg(taken.serverPort())
-                .toUtf8()));
+        const QString port = QString::number(taken.serverPort());
+        QVERIFY(writeFile(store, (u"[Metrics]\n"_s + section.replace(u"%1"_s, port)).toUtf8()));
         QProcess sentrel;
         QVERIFY(runSentrel(sentrel, home.path(), {u"--serve"_s, u"--store"_s, store}));
         const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
         QCOMPARE(sentrel.exitCode(), 1);
-        QVERIFY2(err.contains(message), qPrintable(err));
+        QVERIFY2(err.contains(message.replace(u"%1"_s, port)), qPrintable(err));
+    }
+
+    // Clients of the metrics, idle or not, do not hold up the end of --serve.
+    void serveEndsQuicklyOnSigterm()
+    {
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        const QString store = home.filePath(QStringLiteral("store.ini"));
+        QVERIFY(writeFile(store,
+            "[Targets]\nMaxHostNo=0\nHostname%200=127.0.0.1\nDesc%200=Here\nUsePX%200=False\n"
+            "[Logging]\nEnable=False\n[Metrics]\nPort=0\n"));
+        QProcess sentrel;
+        startSentrel(sentrel, home.path(), {u"--serve"_s, u"--store"_s, store});
+        QVERIFY(sentrel.waitForStarted(10000));
+        static const QRegularExpression announced(
+            QStringLiteral("serving metrics at http://127\\.0\\.0\\.1:(\\d+)/metrics"));
+        QString err;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromLocal8Bit(sentrel.readAllStandardError()), announced.match(err).hasMatch()),
+            20000);
+        const auto port = static_cast<quint16>(announced.match(err).captured(1).toUInt());
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 20; ++i) {
+            auto &c = clients.emplace_back(std::make_unique<QTcpSocket>());
+            c->connectToHost(QStringLiteral("127.0.0.1"), port);
+            QVERIFY(c->waitForConnected(5000));
+            // Half of them in the middle of a request.
+            if (i % 2)
+                c->write("GET /metrics HTTP/1.1\r\n");
+            c->flush();
+        }
+        QTest::qWait(200);
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
+        QVERIFY(sentrel.waitForFinished(20000));
+        // Half a second is the goal; a loaded machine gets some slack.
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(sentrel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sentrel.exitCode(), 0);
     }
 };
 

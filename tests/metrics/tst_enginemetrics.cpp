@@ -36,24 +36,33 @@ class TstEngineMetrics : public QObject
 private Q_SLOTS:
     void targetsAndCycles()
     {
-        std::vector<Target> slots(4);
+        std::vector<Target> slots(5);
         slots[0].Hostname = QStringLiteral("mail");
         slots[0].Desc = QStringLiteral("Mail");
+        slots[0].Uid = QStringLiteral("00000000000000a1");
         slots[0].Status = TargetStatus::Warning;
         slots[0].UseP = true;
-        slots[0].LastRtt = 12;
+        slots[0].LastRtt = 0;
+        slots[0].LastRttMicros = 345;
         slots[0].SmoothedRtt = 10.5;
         slots[0].LastCheck = QDateTime::fromSecsSinceEpoch(1'800'000'000);
         slots[1].Status = TargetStatus::Free;
         // Never checked, no echo yet, and a status outside the known ones.
         slots[2].Hostname = QStringLiteral("router");
         slots[2].Desc = QStringLiteral("Router");
+        slots[2].Uid = QStringLiteral("00000000000000b2");
         slots[2].Status = 7;
         slots[2].UseP = true;
         slots[2].SmoothedRtt = -1.0;
         slots[3].Hostname = QStringLiteral("mail");
         slots[3].Desc = QStringLiteral("Mail");
+        slots[3].Uid = QStringLiteral("00000000000000c3");
         slots[3].Status = TargetStatus::Down;
+        // An identity twice (or none) must not give one series twice: its slot stands in.
+        slots[4].Hostname = QStringLiteral("copy");
+        slots[4].Desc = QStringLiteral("Copy");
+        slots[4].Uid = slots[3].Uid;
+        slots[4].Status = TargetStatus::Ok;
         TargetTable table;
         table.assign(std::move(slots));
 
@@ -66,15 +75,18 @@ private Q_SLOTS:
         cycles.durationSeconds = 1.25;
         cycles.finishedAt = QDateTime::fromSecsSinceEpoch(1'800'000'060);
         const std::map<std::string, double> expected {
-            {"sentrel_target_status{index=0,host=mail,description=Mail,}", 2},
-            {"sentrel_target_status{index=1,host=router,description=Router,}", 0},
-            // Same host and description: the index keeps the two series apart.
-            {"sentrel_target_status{index=2,host=mail,description=Mail,}", 3},
-            {"sentrel_target_rtt_seconds{index=0,host=mail,description=Mail,}", 0.012},
-            {"sentrel_target_rtt_smoothed_seconds{index=0,host=mail,description=Mail,}", 0.0105},
-            {"sentrel_target_last_check_timestamp_seconds{index=0,host=mail,description=Mail,}", 1.8e9},
+            {"sentrel_target_status{id=00000000000000a1,host=mail,description=Mail,}", 2},
+            {"sentrel_target_status{id=00000000000000b2,host=router,description=Router,}", 0},
+            // Same host and description: the identity keeps the two series apart.
+            {"sentrel_target_status{id=00000000000000c3,host=mail,description=Mail,}", 3},
+            {"sentrel_target_status{id=slot4,host=copy,description=Copy,}", 1},
+            // Below a millisecond, where the window shows 0.
+            {"sentrel_target_rtt_seconds{id=00000000000000a1,host=mail,description=Mail,}", 0.000345},
+            {"sentrel_target_rtt_smoothed_seconds{id=00000000000000a1,host=mail,description=Mail,}", 0.0105},
+            {"sentrel_target_last_check_timestamp_seconds{id=00000000000000a1,host=mail,description=Mail,}",
+                1.8e9},
             {"sentrel_targets{status=unknown,}", 1},
-            {"sentrel_targets{status=ok,}", 0},
+            {"sentrel_targets{status=ok,}", 1},
             {"sentrel_targets{status=warning,}", 1},
             {"sentrel_targets{status=down,}", 1},
             {"sentrel_cycles_total{}", 3},
@@ -90,15 +102,22 @@ private Q_SLOTS:
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("address");
         QTest::addColumn<int>("port");
-        QTest::newRow("nothing stored") << QByteArray() << false << "127.0.0.1" << 9077;
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("nothing stored") << QByteArray() << false << "127.0.0.1" << 9077 << "";
         QTest::newRow("all given") << QByteArray("Enable=True\nAddress=0.0.0.0\nPort=9100\n") << true
-                                   << "0.0.0.0" << 9100;
+                                   << "0.0.0.0" << 9100 << "";
         QTest::newRow("IPv6, blanks around")
-            << QByteArray("Address=\" ::1 \"\nPort=\" 8080\"\n") << false << "::1" << 8080;
-        QTest::newRow("unusable values read as defaults")
-            << QByteArray("Enable=yes\nAddress=metrics.example\nPort=70000\n") << false << "127.0.0.1"
-            << 9077;
-        QTest::newRow("port 0 is any free port") << QByteArray("Port=0\n") << false << "127.0.0.1" << 0;
+            << QByteArray("Address=\" ::1 \"\nPort=\" 8080\"\n") << false << "::1" << 8080 << "";
+        QTest::newRow("empty values are defaults")
+            << QByteArray("Address=\nPort=\n") << false << "127.0.0.1" << 9077 << "";
+        QTest::newRow("port 0 is any free port") << QByteArray("Port=0\n") << false << "127.0.0.1" << 0 << "";
+        QTest::newRow("a name is not an address")
+            << QByteArray("Enable=yes\nAddress=metrics.example\n") << false << "127.0.0.1" << 9077
+            << "Metrics/Address: metrics.example is not an IP address";
+        QTest::newRow("port out of range") << QByteArray("Port=70000\n") << false << "127.0.0.1" << 9077
+                                           << "Metrics/Port: 70000 is not a port number from 0 to 65535";
+        QTest::newRow("port not a number") << QByteArray("Port=90a\n") << false << "127.0.0.1" << 9077
+                                           << "Metrics/Port: 90a is not a port number from 0 to 65535";
     }
     void configFromTheStore()
     {
@@ -114,6 +133,7 @@ private Q_SLOTS:
         QTEST(config.windowEnabled, "enabled");
         QTEST(config.address, "address");
         QTEST(int(config.port), "port");
+        QTEST(config.problem, "problem");
     }
 };
 

@@ -251,7 +251,7 @@ private Q_SLOTS:
 
         const auto reply = [](uint32_t status, int rttMs) {
             EchoOutcome outcome;
-            outcome.reply = {true, inet_addr("192.168.1.20"), status, rttMs, 128};
+            outcome.reply = {true, inet_addr("192.168.1.20"), status, rttMs, 128, rttMs * 1000 + 250};
             return outcome;
         };
         const auto from = [](const char *rest) {
@@ -316,6 +316,7 @@ private Q_SLOTS:
         target.RTT = int16_t(rttLimit);
         target.SmoothedRtt = smoothedBefore;
         target.LastRtt = 77;
+        target.LastRttMicros = 77000;
         const PingResult result = sentrel::judgeEcho(outcome, target, int16_t(decay));
         QTEST(result.msg, "msg");
         QTEST(int(result.code), "code");
@@ -323,6 +324,7 @@ private Q_SLOTS:
         // Only an answered echo leaves a round-trip time; anything else clears the last one.
         const bool measured = outcome.opened && outcome.reply.answered && outcome.reply.status == 0;
         QCOMPARE(target.LastRtt, measured ? int(LongToInteger(outcome.reply.rttMs)) : -1);
+        QCOMPARE(target.LastRttMicros, measured ? outcome.reply.rttMicros : -1);
         QCOMPARE(target.RTT, int16_t(rttLimit));
     }
 
@@ -360,6 +362,8 @@ private Q_SLOTS:
         QCOMPARE(FormatDottedAddress(outcome.reply.address), QStringLiteral("127.0.0.1"));
         QCOMPARE(outcome.reply.ttl, defaultTtl());
         QVERIFY(outcome.reply.rttMs >= 0 && outcome.reply.rttMs < 2000);
+        // The same time, finer: what the window shows in whole milliseconds, the metrics in microseconds.
+        QCOMPARE(outcome.reply.rttMicros / 1000, int64_t(outcome.reply.rttMs));
         QCOMPARE(service.activeKind(), Kind::Any);
 
         if (!sniffer.isValid())
