@@ -52,8 +52,11 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void fitColumns(int row);
+
     ProblemListModel m_model;
     QLabel *m_count = nullptr;
     QTableView *m_list = nullptr;
