@@ -92,6 +92,10 @@ void StatusRowDelegate::paint(
     const bool selected = option.state.testFlag(QStyle::State_Selected);
     QStyleOptionViewItem plain(option);
     plain.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+    // The view has already filled a selected row with the highlight; a cell without a status
+    // colour of its own goes back to the plain background under the frame.
+    if (selected && !index.data(Qt::BackgroundRole).isValid())
+        painter->fillRect(option.rect, option.palette.brush(QPalette::Base));
     QStyledItemDelegate::paint(painter, plain, index);
     if (!selected)
         return;

@@ -294,6 +294,9 @@ private Q_SLOTS:
         QCOMPARE(image.pixelColor(status.right() - 4, status.center().y()), QColor(255, 0, 0));
         QCOMPARE(image.pixelColor(status.center().x(), status.top()),
             list->palette().color(QPalette::Active, QPalette::Highlight));
+        const QRect host = list->visualRect(list->model()->index(0, 0));
+        QCOMPARE(
+            image.pixelColor(host.right() - 4, host.center().y()), list->palette().color(QPalette::Base));
         w->acknowledge();
         QTRY_VERIFY(!w);
     }
