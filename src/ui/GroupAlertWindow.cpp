@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace sentrel {
 
@@ -155,6 +156,14 @@ void GroupAlertWindow::add(const ProblemAlert &problem)
     m_model.append(problem);
     fitColumns(m_model.rowCount() - 1);
     m_count->setText(QStringLiteral("Problems: %1").arg(problemCount()));
+    if (isVisible() && m_painted && !(windowHandle() && windowHandle()->isExposed())) {
+        // Its window was destroyed behind Qt's back (an X client's kill, the window manager)
+        // or minimised: Qt still counts it shown, so it gets a new native window.
+        m_painted = false;
+        hide();
+        destroy();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
     if (!isVisible())
         show();
     // Many problems of one cycle come in one burst; the list scrolls and the window
@@ -181,6 +190,14 @@ void GroupAlertWindow::fitColumns(int row)
         if (wanted > m_list->columnWidth(c))
             m_list->setColumnWidth(c, wanted);
     }
+}
+
+bool GroupAlertWindow::event(QEvent *event)
+{
+    // A top-level window is painted only once it is on the screen.
+    if (event->type() == QEvent::Paint)
+        m_painted = true;
+    return QWidget::event(event);
 }
 
 void GroupAlertWindow::changeEvent(QEvent *event)

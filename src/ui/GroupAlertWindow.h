@@ -53,6 +53,7 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void fitColumns(int row);
@@ -62,6 +63,7 @@ private:
     QTableView *m_list = nullptr;
     bool m_acknowledged = false;
     bool m_scrollPending = false;
+    bool m_painted = false;
 };
 
 } // namespace sentrel
