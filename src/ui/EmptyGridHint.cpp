@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QEvent>
+#include <QScrollBar>
 
 namespace sentrel {
 
@@ -23,6 +24,9 @@ EmptyGridHint::EmptyGridHint(QAbstractItemView *view, const QString &text)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     takeThemeColour();
     view->viewport()->installEventFilter(this);
+    // Scrolling moves the viewport's children along; the hint stays where it is.
+    for (const QScrollBar *bar : {view->horizontalScrollBar(), view->verticalScrollBar()})
+        connect(bar, &QScrollBar::valueChanged, this, &EmptyGridHint::follow);
     if (QAbstractItemModel *model = view->model()) {
         for (const auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
             connect(model, signal, this, &EmptyGridHint::follow);
