@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages that building, testing and running Sentrel need.
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang-format qt6-base-dev qt6-base-dev-tools libgl-dev
-          fonts-liberation libqt6svg6 iproute2 xvfb
+          fonts-liberation libqt6svg6 iproute2 xvfb dbus-daemon xdotool
           prometheus-cpp-dev libmicrohttpd-dev pkgconf)
 missing=()
 for p in "${packages[@]}"; do

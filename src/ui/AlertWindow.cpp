@@ -7,11 +7,45 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace sentrel {
+
+namespace {
+
+// Return and Enter press Acknowledge from anywhere in the window: a list or a label that
+// has the focus passes them on, and a plain widget has no default button to take them.
+class AcknowledgeKeys : public QObject
+{
+public:
+    AcknowledgeKeys(QWidget *window, QPushButton *button)
+        : QObject(window)
+        , m_button(button)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                m_button->click();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPushButton *m_button;
+};
+
+} // namespace
 
 void setUpAlertWindow(QWidget *window, const QString &objectName)
 {
@@ -52,6 +86,7 @@ QPushButton *layOutAlertWindow(QWidget *window, const QString &heading, QVBoxLay
     if (middle)
         all->addWidget(middle, 1);
     all->addLayout(buttons);
+    new AcknowledgeKeys(window, ok);
     return ok;
 }
 

@@ -28,6 +28,16 @@ FreedesktopNotifier::FreedesktopNotifier(Fallback fallback)
 
 void FreedesktopNotifier::notify(const QString &summary, const QString &body, bool critical)
 {
+    send(summary, body, critical, false);
+}
+
+void FreedesktopNotifier::notifyReplacing(const QString &summary, const QString &body, bool critical)
+{
+    send(summary, body, critical, true);
+}
+
+void FreedesktopNotifier::send(const QString &summary, const QString &body, bool critical, bool replacing)
+{
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         if (m_fallback)
@@ -41,14 +51,21 @@ void FreedesktopNotifier::notify(const QString &summary, const QString &body, bo
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue<uchar>(critical ? 2 : 1));
     // The body may carry markup for this service, and its text comes from the monitored host:
     // escaped here, and only here, so that it shows as text; the fallback gets it plain.
-    call << QStringLiteral("Sentrel") << 0u << QStringLiteral("sentrel") << summary << body.toHtmlEscaped()
-         << QStringList() << hints << -1;
+    call << QStringLiteral("Sentrel") << (replacing ? m_replacesId : 0u) << QStringLiteral("sentrel")
+         << summary << body.toHtmlEscaped() << QStringList() << hints << -1;
     // Never waited for: the cycle goes on while the service answers.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), &m_calls);
-    QObject::connect(
-        watcher, &QDBusPendingCallWatcher::finished, &m_calls, [this, watcher, summary, body, critical] {
-            if (watcher->isError() && m_fallback)
-                m_fallback(summary, body, critical);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &m_calls,
+        [this, watcher, summary, body, critical, replacing] {
+            if (watcher->isError()) {
+                if (m_fallback)
+                    m_fallback(summary, body, critical);
+            } else if (replacing) {
+                // A reply of another type is no id to replace.
+                const QDBusPendingReply<uint> reply = *watcher;
+                if (!reply.isError())
+                    m_replacesId = reply.value();
+            }
             watcher->deleteLater();
         });
 }

@@ -17,6 +17,12 @@ public:
     virtual ~DesktopNotifier() = default;
     // critical: a DOWN problem, which the desktop may keep on screen until dismissed.
     virtual void notify(const QString &summary, const QString &body, bool critical) = 0;
+    // As notify, but takes the place of this notifier's previous replacing message where the
+    // desktop allows it, so that a run of them stays one message on the screen.
+    virtual void notifyReplacing(const QString &summary, const QString &body, bool critical)
+    {
+        notify(summary, body, critical);
+    }
 };
 
 // "Mail server: DOWN" or "Mail server: WARNING".
@@ -34,9 +40,14 @@ public:
 
     explicit FreedesktopNotifier(Fallback fallback = {});
     void notify(const QString &summary, const QString &body, bool critical) override;
+    void notifyReplacing(const QString &summary, const QString &body, bool critical) override;
 
 private:
+    void send(const QString &summary, const QString &body, bool critical, bool replacing);
+
     Fallback m_fallback;
+    // The service's id of the last replacing message; 0 before the first.
+    uint m_replacesId = 0;
     // Parent of the pending calls: a reply that comes after this notifier is gone is dropped.
     QObject m_calls;
 };

@@ -34,6 +34,7 @@ public:
     {
         m_icon.showMessage(title, body, critical ? QSystemTrayIcon::Critical : QSystemTrayIcon::Warning);
     }
+    bool isAvailable() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 private:
     QSystemTrayIcon m_icon;
@@ -49,7 +50,8 @@ QString countsText(const StatusCounts &s)
     return text;
 }
 
-QString trayToolTip(const StatusCounts &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale)
+QString trayToolTip(const StatusCounts &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale,
+    bool monitoringOff)
 {
     QString text = QStringLiteral("Sentrel\n");
     if (lastCycle.isValid())
@@ -59,6 +61,8 @@ QString trayToolTip(const StatusCounts &summary, const QDateTime &lastCycle, boo
         text += QStringLiteral("No check cycle yet");
     if (busy)
         text += QStringLiteral("\nChecking...");
+    if (monitoringOff)
+        text += QStringLiteral("\nMonitoring is off");
     return text;
 }
 
@@ -70,11 +74,13 @@ QImage trayImage(TrayLook look, int size)
     p.setRenderHint(QPainter::Antialiasing);
     const RowColours colours = statusColours(look.worst);
     // The row's background except for OK, whose colour is its text's.
-    const quint32 fill = look.worst == TargetStatus::Ok ? colours.text : colours.background;
+    const QColor fill = look.off ? QColor(150, 150, 150)
+                                 : QColor::fromRgb(static_cast<QRgb>(
+                                     look.worst == TargetStatus::Ok ? colours.text : colours.background));
     const qreal rim = std::max(1.0, size / 16.0);
     const QRectF disc = QRectF(0, 0, size, size).adjusted(rim / 2, rim / 2, -rim / 2, -rim / 2);
     p.setPen(QPen(QColor(32, 32, 32), rim));
-    p.setBrush(QColor::fromRgb(static_cast<QRgb>(fill)));
+    p.setBrush(fill);
     p.drawEllipse(disc);
     if (look.busy) {
         p.setPen(Qt::NoPen);
@@ -124,6 +130,11 @@ DesktopTray::DesktopTray(std::unique_ptr<TrayBackend> backend, QWidget *window, 
         optenable->trigger();
     });
     connect(optenable, &QAction::toggled, enable, &QAction::setChecked);
+    m_look.off = !optenable->isChecked();
+    connect(optenable, &QAction::toggled, this, [this](bool on) {
+        m_look.off = !on;
+        refresh();
+    });
     m_menu->addSeparator();
     auto *exit = m_menu->addAction(QStringLiteral("Exit"));
     exit->setObjectName(QStringLiteral("trayexit"));
@@ -154,14 +165,14 @@ void DesktopTray::cycleFinished(const TargetTable &table, const QDateTime &when)
 {
     m_summary = countStatuses(table);
     m_lastCycle = when;
-    m_look = TrayLook {m_summary.worst, false};
+    m_look = TrayLook {m_summary.worst, false, m_look.off};
     refresh();
 }
 
 void DesktopTray::refresh()
 {
     m_backend->setIcon(trayIcon(m_look));
-    m_toolTip = trayToolTip(m_summary, m_lastCycle, m_look.busy, QLocale::system());
+    m_toolTip = trayToolTip(m_summary, m_lastCycle, m_look.busy, QLocale::system(), m_look.off);
     m_backend->setToolTip(m_toolTip);
 }
 
@@ -179,10 +190,10 @@ void DesktopTray::showWindow()
 bool DesktopTray::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_window && event->type() == QEvent::WindowStateChange && m_window->isMinimized()
-        && m_hideWhenMinimised && m_hideWhenMinimised()) {
+        && m_hideWhenMinimised && m_hideWhenMinimised() && m_backend->isAvailable()) {
         // Hidden once the state change is over, so the window manager sees a finished minimise.
-        QTimer::singleShot(0, m_window, [w = m_window] {
-            if (!w || !w->isMinimized())
+        QTimer::singleShot(0, this, [this, w = m_window] {
+            if (!w || !w->isMinimized() || !m_backend->isAvailable())
                 return;
             // Acknowledging the last alert while the window is in the tray must not end the program.
             QGuiApplication::setQuitOnLastWindowClosed(false);

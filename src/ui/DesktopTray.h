@@ -23,15 +23,17 @@ namespace sentrel {
 QString countsText(const StatusCounts &summary);
 
 // The tray icon's tooltip: the program's name, the counts and the time of the last
-// cycle; before the first cycle only that none has run yet.
-QString trayToolTip(
-    const StatusCounts &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale);
+// cycle; before the first cycle only that none has run yet; last, that monitoring is off.
+QString trayToolTip(const StatusCounts &summary, const QDateTime &lastCycle, bool busy, const QLocale &locale,
+    bool monitoringOff = false);
 
-// What the tray icon shows: the colour of the worst status, and whether a cycle runs.
+// What the tray icon shows: the colour of the worst status, whether a cycle runs, and
+// whether monitoring is off (then grey, as the last colour would claim checks that no longer run).
 struct TrayLook
 {
     int16_t worst = TargetStatus::Unknown;
     bool busy = false;
+    bool off = false;
     friend bool operator==(const TrayLook &, const TrayLook &) = default;
 };
 
@@ -51,6 +53,8 @@ public:
     virtual void show() = 0;
     // A short message from the icon, where the notification service is missing.
     virtual void showMessage(const QString &title, const QString &body, bool critical) = 0;
+    // Whether the desktop has a notification area now: a panel can go away while the program runs.
+    virtual bool isAvailable() const { return true; }
 
     // Called on a click on the icon.
     std::function<void()> activated;
@@ -74,7 +78,8 @@ public:
     void cycleStarted();
     void cycleFinished(const TargetTable &table, const QDateTime &when);
 
-    // Asked at each minimise: true hides the window, and the icon brings it back.
+    // Asked at each minimise: true hides the window, and the icon brings it back. Never
+    // hidden while the desktop has no notification area, since nothing could bring it back.
     void setHideWhenMinimised(std::function<bool()> hide) { m_hideWhenMinimised = std::move(hide); }
 
     // Shows, restores and raises the window.

@@ -1,6 +1,7 @@
 #include "ui/GridColours.h"
 
 #include "engine/StatusGrid.h"
+#include "engine/Target.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -37,6 +38,17 @@ QColor readableWindowText(const QColor &windowText, const QColor &background)
     return contrastRatio(windowText, background) >= MinTextContrast ? windowText : QColor(Qt::black);
 }
 
+QColor readableStatusText(const QColor &text, const QColor &background)
+{
+    QColor shown = text;
+    for (int step = 1; contrastRatio(shown, background) < MinTextContrast && step < 256; ++step) {
+        const double keep = 1.0 - step / 255.0;
+        shown = QColor::fromRgbF(static_cast<float>(text.redF() * keep),
+            static_cast<float>(text.greenF() * keep), static_cast<float>(text.blueF() * keep));
+    }
+    return shown;
+}
+
 GridColourProxy::GridColourProxy(QWidget *view)
     : QIdentityProxyModel(view)
     , m_view(view)
@@ -57,8 +69,14 @@ QVariant GridColourProxy::data(const QModelIndex &index, int role) const
         return value == GridColour::WindowText ? windowText : QColor::fromRgb(static_cast<QRgb>(value));
     };
     const QColor colour = colourOf(own.value<quint32>());
-    if (role == Qt::ForegroundRole && own.value<quint32>() == GridColour::WindowText && back.isValid())
-        return QBrush(readableWindowText(colour, colourOf(back.value<quint32>())));
+    if (role != Qt::ForegroundRole || !back.isValid())
+        return QBrush(colour);
+    const QColor background = colourOf(back.value<quint32>());
+    if (own.value<quint32>() == GridColour::WindowText)
+        return QBrush(readableWindowText(colour, background));
+    // Only OK's green is made darker: DOWN's white on red cannot be helped by darkening.
+    if (own.value<quint32>() == statusColours(TargetStatus::Ok).text)
+        return QBrush(readableStatusText(colour, background));
     return QBrush(colour);
 }
 
@@ -74,6 +92,10 @@ void StatusRowDelegate::paint(
     const bool selected = option.state.testFlag(QStyle::State_Selected);
     QStyleOptionViewItem plain(option);
     plain.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
+    // The view has already filled a selected row with the highlight; a cell without a status
+    // colour of its own goes back to the plain background under the frame.
+    if (selected && !index.data(Qt::BackgroundRole).isValid())
+        painter->fillRect(option.rect, option.palette.brush(QPalette::Base));
     QStyledItemDelegate::paint(painter, plain, index);
     if (!selected)
         return;

@@ -20,6 +20,10 @@ constexpr double MinTextContrast = 4.5;
 // vanish on white or yellow.
 QColor readableWindowText(const QColor &windowText, const QColor &background);
 
+// A status colour used as text: kept where it reads on background, else darkened in steps,
+// hue kept, until it does (OK's bright green on white becomes a deep green).
+QColor readableStatusText(const QColor &text, const QColor &background);
+
 // Turns the grid model's colour values into brushes. Only the widgets know the
 // palette's window-text colour, so it is taken from the view at every call.
 class GridColourProxy : public QIdentityProxyModel

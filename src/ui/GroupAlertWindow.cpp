@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace sentrel {
 
@@ -61,6 +62,11 @@ QVariant ProblemListModel::data(const QModelIndex &index, int role) const
         default:
             return {};
         }
+    case Qt::ToolTipRole:
+        // The two columns that may be cut short at the window's width.
+        return index.column() == Host       ? QVariant(p.desc)
+            : index.column() == Information ? QVariant(p.info)
+                                            : QVariant();
     case Qt::BackgroundRole:
         return index.column() == Status ? QVariant(QBrush(back)) : QVariant();
     case Qt::ForegroundRole:
@@ -122,15 +128,20 @@ GroupAlertWindow::GroupAlertWindow(const QLocale &locale)
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setWordWrap(false);
+    // Tab leaves the list for Acknowledge instead of walking its cells.
+    m_list->setTabKeyNavigation(false);
+    m_list->setItemDelegate(new StatusRowDelegate(Host, Time, m_list));
     m_list->verticalHeader()->hide();
-    // Fixed row heights and column widths: measuring thousands of rows would cost more than the list.
+    // Fixed row heights: measuring thousands of rows would cost more than the list.
     m_list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_list->verticalHeader()->setDefaultSectionSize(QFontMetrics(m_list->font()).height() + 4);
-    m_list->horizontalHeader()->setStretchLastSection(true);
+    // Information takes what the others leave; they grow to their widest cell as rows come,
+    // one row measured at a time, so the theme's font never cuts the status or the time.
+    m_list->horizontalHeader()->setStretchLastSection(false);
+    m_list->horizontalHeader()->setSectionResizeMode(Information, QHeaderView::Stretch);
+    for (const int c : {Host, Status, Time})
+        m_list->setColumnWidth(c, m_list->horizontalHeader()->sectionSizeHint(c));
     const double dpi = logicalDpiX();
-    m_list->setColumnWidth(Host, twipsToPixels(1800, dpi));
-    m_list->setColumnWidth(Status, twipsToPixels(1000, dpi));
-    m_list->setColumnWidth(Information, twipsToPixels(3000, dpi));
 
     auto *text = new QVBoxLayout;
     text->addWidget(explain);
@@ -143,7 +154,16 @@ GroupAlertWindow::GroupAlertWindow(const QLocale &locale)
 void GroupAlertWindow::add(const ProblemAlert &problem)
 {
     m_model.append(problem);
+    fitColumns(m_model.rowCount() - 1);
     m_count->setText(QStringLiteral("Problems: %1").arg(problemCount()));
+    if (isVisible() && m_painted && !(windowHandle() && windowHandle()->isExposed())) {
+        // Its window was destroyed behind Qt's back (an X client's kill, the window manager)
+        // or minimised: Qt still counts it shown, so it gets a new native window.
+        m_painted = false;
+        hide();
+        destroy();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    }
     if (!isVisible())
         show();
     // Many problems of one cycle come in one burst; the list scrolls and the window
@@ -155,6 +175,41 @@ void GroupAlertWindow::add(const ProblemAlert &problem)
             m_list->scrollToBottom();
             raise();
         });
+    }
+}
+
+void GroupAlertWindow::fitColumns(int row)
+{
+    // A long description is cut short (its tooltip has it all) so that Time stays in view.
+    const int hostLimit = twipsToPixels(2400, logicalDpiX());
+    const int grid = m_list->showGrid() ? 1 : 0;
+    for (const int c : {Host, Status, Time}) {
+        int wanted = m_list->sizeHintForIndex(m_model.index(row, c)).width() + grid;
+        if (c == Host)
+            wanted = std::min(wanted, std::max(hostLimit, m_list->horizontalHeader()->sectionSizeHint(c)));
+        if (wanted > m_list->columnWidth(c))
+            m_list->setColumnWidth(c, wanted);
+    }
+}
+
+bool GroupAlertWindow::event(QEvent *event)
+{
+    // A top-level window is painted only once it is on the screen.
+    if (event->type() == QEvent::Paint)
+        m_painted = true;
+    return QWidget::event(event);
+}
+
+void GroupAlertWindow::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // A new font (the desktop's theme changed) measures every row again, once.
+    if (event->type() == QEvent::FontChange && m_list) {
+        m_list->verticalHeader()->setDefaultSectionSize(QFontMetrics(m_list->font()).height() + 4);
+        for (const int c : {Host, Status, Time})
+            m_list->setColumnWidth(c, m_list->horizontalHeader()->sectionSizeHint(c));
+        for (int row = 0; row < m_model.rowCount(); ++row)
+            fitColumns(row);
     }
 }
 

@@ -52,13 +52,18 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
+    void fitColumns(int row);
+
     ProblemListModel m_model;
     QLabel *m_count = nullptr;
     QTableView *m_list = nullptr;
     bool m_acknowledged = false;
     bool m_scrollPending = false;
+    bool m_painted = false;
 };
 
 } // namespace sentrel

@@ -11,9 +11,11 @@
 #include "ui/ConfigDialog.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/DesktopTray.h"
+#include "ui/EmptyGridHint.h"
 #include "ui/Fonts.h"
 #include "ui/GridColours.h"
 #include "ui/GroupAlertWindow.h"
+#include "ui/GroupNotification.h"
 #include "ui/LogCommands.h"
 #include "ui/LogOptionsDialog.h"
 #include "ui/Logo.h"
@@ -150,6 +152,7 @@ void MainWindow::buildDesktop()
             });
         m_notifier = m_ownNotifier.get();
     }
+    m_groupNotification = std::make_unique<GroupNotification>(*m_notifier, *m_monitor);
 }
 
 void MainWindow::buildControls()
@@ -175,6 +178,7 @@ void MainWindow::buildControls()
     auto *proxy = new GridColourProxy(m_gridsys);
     proxy->setSourceModel(m_grid->model());
     m_gridsys->setModel(proxy);
+    new EmptyGridHint(m_gridsys, emptyGridHintText());
     m_gridsys->setItemDelegate(new StatusRowDelegate(GridColumn::Host, GridColumn::Information, m_gridsys));
     m_gridsys->setFont(arialFont(8));
     m_gridsys->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -794,7 +798,9 @@ GroupAlertWindow *MainWindow::groupAlert() const
 
 void MainWindow::raiseAlert(const ProblemAlert &problem)
 {
-    if (m_desktop.Notify)
+    if (m_desktop.Notify && m_desktop.GroupAlerts)
+        m_groupNotification->add(problem);
+    else if (m_desktop.Notify)
         m_notifier->notify(notificationSummary(problem), notificationBody(problem, QLocale::system()),
             problem.status == TargetStatus::Down);
     if (m_desktop.GroupAlerts) {

@@ -32,6 +32,7 @@ class AlertWindow;
 class DesktopNotifier;
 class DesktopTray;
 class GroupAlertWindow;
+class GroupNotification;
 class PreferencesDialog;
 class TrayBackend;
 class SettingsStore;
@@ -150,6 +151,7 @@ private:
     std::unique_ptr<DesktopTray> m_tray;
     std::unique_ptr<DesktopNotifier> m_ownNotifier;
     DesktopNotifier *m_notifier = nullptr;
+    std::unique_ptr<GroupNotification> m_groupNotification;
     QPointer<GroupAlertWindow> m_groupAlert;
     std::array<int, 3> m_columnTwips {};
 

@@ -102,7 +102,7 @@ PreferencesDialog::PreferencesDialog(GlobalSettings &settings, double gridFontSi
     auto *cmdcancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdcancel->setObjectName(QStringLiteral("cmdcancel"));
     placeTwips(cmdcancel, 1680, ButtonTop, 1335, 375);
-    cmdok->setAutoDefault(false);
+    cmdok->setDefault(true);
     cmdcancel->setAutoDefault(false);
 
     fixClientSizeTwips(this, 3375, ButtonTop + 495);

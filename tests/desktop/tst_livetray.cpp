@@ -3,16 +3,21 @@
 // Each test skips itself, with the reason, where its part of the desktop is missing.
 #include "ui/DesktopNotifier.h"
 #include "ui/DesktopTray.h"
+#include "ui/GroupAlertWindow.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <QPointer>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 using namespace sentrel;
 
@@ -56,6 +61,25 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QVERIFY(!w.isMinimized());
         w.action("optsaveonexit")->setChecked(false);
+    }
+
+    // Another X client destroys the group window's X window; the next problem shows it again.
+    void groupWindowOutlivesItsXWindow()
+    {
+        const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        if (QGuiApplication::platformName() != QLatin1String("xcb") || xdotool.isEmpty())
+            QSKIP("needs an X display and xdotool");
+        QPointer<GroupAlertWindow> w = new GroupAlertWindow;
+        w->add({QStringLiteral("web-1"), TargetStatus::Down, QStringLiteral("refused"), QDateTime()});
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QTest::qWait(200);
+        QCOMPARE(QProcess::execute(xdotool, {QStringLiteral("windowclose"), QString::number(w->winId())}), 0);
+        QTRY_VERIFY(!w->windowHandle()->isExposed());
+        w->add({QStringLiteral("web-2"), TargetStatus::Down, QStringLiteral("refused"), QDateTime()});
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QCOMPARE(w->problemCount(), 2);
+        w->acknowledge();
+        QTRY_VERIFY(!w);
     }
 
     void notificationReachesTheService()
