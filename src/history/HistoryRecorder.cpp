@@ -20,15 +20,15 @@ public:
         , m_recorder(recorder)
     { }
 
-    void write(const std::vector<CheckRecord> &batch)
+    void write(const std::vector<CheckRecord> &batch, qint64 cycleKey, bool endOfCycle)
     {
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         HistoryResult r = ensureOpen(now);
         if (r.ok()) {
-            r = m_writer->record(batch, now);
+            r = m_writer->record(batch, now, cycleKey);
             if (r.fault == HistoryFault::Corrupt) {
                 startAfresh(now);
-                r = m_writer->isOpen() ? m_writer->record(batch, now) : r;
+                r = m_writer->isOpen() ? m_writer->record(batch, now, cycleKey) : r;
             }
         }
         if (!r.ok()) {
@@ -46,16 +46,19 @@ public:
         }
         QHash<QString, double> uptimes;
         if (m_dayUptimesWanted) {
-            QSet<QString> seen;
-            for (const CheckRecord &c : batch) {
-                if (seen.contains(c.uid))
-                    continue;
-                seen.insert(c.uid);
-                const auto ratio = uptimeOver(
-                    m_writer->changes(c.uid, now - HistoryKeep::DayMs), now - HistoryKeep::DayMs, now)
-                                       .ratio();
-                if (ratio)
-                    uptimes.insert(c.uid, *ratio);
+            for (const CheckRecord &c : batch)
+                m_uptimeDue.insert(c.uid);
+            // A ratio over 24 hours moves slowly: worked out at the end of a cycle, at most twice a minute.
+            if (endOfCycle && now - m_uptimesAt >= 30000) {
+                m_uptimesAt = now;
+                for (const QString &uid : std::as_const(m_uptimeDue)) {
+                    const auto ratio = uptimeOver(
+                        m_writer->changes(uid, now - HistoryKeep::DayMs), now - HistoryKeep::DayMs, now)
+                                           .ratio();
+                    if (ratio)
+                        uptimes.insert(uid, *ratio);
+                }
+                m_uptimeDue.clear();
             }
         }
         post([uptimes = std::move(uptimes)](HistoryRecorder *rec) {
@@ -166,6 +169,8 @@ private:
     std::unique_ptr<HistoryStore> m_reader;
     bool m_stopped = false;
     int m_pageLimit = 0;
+    QSet<QString> m_uptimeDue;
+    qint64 m_uptimesAt = 0;
 };
 
 HistoryRecorder::HistoryRecorder(QString path, QObject *parent)
@@ -178,7 +183,7 @@ HistoryRecorder::HistoryRecorder(QString path, QObject *parent)
     m_thread.start();
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(1000);
-    connect(&m_flushTimer, &QTimer::timeout, this, &HistoryRecorder::flush);
+    connect(&m_flushTimer, &QTimer::timeout, this, [this] { handOver(false); });
 }
 
 HistoryRecorder::~HistoryRecorder()
@@ -216,13 +221,27 @@ void HistoryRecorder::add(CheckRecord check)
 
 void HistoryRecorder::flush()
 {
+    handOver(true);
+}
+
+void HistoryRecorder::handOver(bool endOfCycle)
+{
     m_flushTimer.stop();
-    if (m_pending.empty() || !m_worker)
+    if (!m_worker || (m_pending.empty() && !endOfCycle))
         return;
     HistoryWorker *worker = m_worker;
-    QMetaObject::invokeMethod(
-        worker, [worker, batch = std::move(m_pending)] { worker->write(batch); }, Qt::QueuedConnection);
+    const qint64 key = m_cycleKey;
+    if (!m_pending.empty()) {
+        QMetaObject::invokeMethod(
+            worker,
+            [worker, batch = std::move(m_pending), key, endOfCycle] {
+                worker->write(batch, key, endOfCycle);
+            },
+            Qt::QueuedConnection);
+    }
     m_pending.clear();
+    if (endOfCycle)
+        ++m_cycleKey;
 }
 
 void HistoryRecorder::requestHistory(const QString &uid)

@@ -33,7 +33,7 @@ public:
     // Records every result the monitor applies to the table.
     void attach(Monitor &monitor, const TargetTable &table);
     void add(CheckRecord check);
-    // Hands the pending checks to the writer now.
+    // Hands the pending checks to the writer now, as the end of a cycle.
     void flush();
 
     // Asks for one Target's history; historyReady answers.
@@ -58,11 +58,13 @@ Q_SIGNALS:
 
 private:
     friend class HistoryWorker;
+    void handOver(bool endOfCycle);
 
     QString m_path;
     QThread m_thread;
     HistoryWorker *m_worker = nullptr;
     std::vector<CheckRecord> m_pending;
+    qint64 m_cycleKey = 0; // batches of one cycle go into one cycle of the database
     QTimer m_flushTimer;
     QHash<QString, double> m_dayUptimes;
 };

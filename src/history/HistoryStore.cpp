@@ -38,8 +38,12 @@ const char *const Schema[] = {
     "CREATE TABLE IF NOT EXISTS changes(uid INTEGER NOT NULL, time INTEGER NOT NULL,"
     " status INTEGER NOT NULL, info TEXT NOT NULL)",
     "CREATE INDEX IF NOT EXISTS changes_uid_time ON changes(uid, time)",
-    "CREATE TABLE IF NOT EXISTS checks(uid INTEGER NOT NULL, time INTEGER NOT NULL,"
-    " status INTEGER NOT NULL, rtt_us INTEGER NOT NULL, PRIMARY KEY(uid, time)) WITHOUT ROWID",
+    // Checks are kept by cycle, so that a cycle's rows are appended together at the end of the
+    // table instead of one page per Target; one Target's checks are found cycle by cycle.
+    "CREATE TABLE IF NOT EXISTS cycles(id INTEGER PRIMARY KEY, time INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS checks(cycle INTEGER NOT NULL, uid INTEGER NOT NULL, time INTEGER NOT NULL,"
+    " status INTEGER NOT NULL, rtt_us INTEGER NOT NULL, PRIMARY KEY(cycle, uid)) WITHOUT ROWID",
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL)",
     "CREATE TABLE IF NOT EXISTS rtt_hourly(uid INTEGER NOT NULL, hour INTEGER NOT NULL,"
     " rtt_min INTEGER NOT NULL, rtt_sum INTEGER NOT NULL, rtt_max INTEGER NOT NULL, n INTEGER NOT NULL,"
     " PRIMARY KEY(uid, hour)) WITHOUT ROWID",
@@ -55,12 +59,6 @@ QString storedInfo(const QString &info)
     QString line = QStringLiteral("") + info.left(200);
     line.replace(u'\r', u' ').replace(u'\n', u' ');
     return line;
-}
-
-QString rollupSql(const char *table, const char *period)
-{
-    return QStringLiteral("INSERT INTO %1(uid, %2, rtt_min, rtt_sum, rtt_max, n) VALUES ")
-        .arg(QLatin1String(table), QLatin1String(period));
 }
 
 QString rollupTail()
@@ -263,6 +261,12 @@ HistoryResult HistoryStore::openForWriting(qint64 now)
     }
     while (q.next())
         m_last[q.value(0).toLongLong()] = static_cast<int16_t>(q.value(1).toInt());
+    m_rolledHour = now / HourMs - 1;
+    if (q.exec(QStringLiteral("SELECT value FROM meta WHERE key = 'rolled_hour'")) && q.next())
+        m_rolledHour = q.value(0).toLongLong();
+    else
+        q.exec(QStringLiteral("INSERT INTO meta VALUES ('rolled_hour', %1)").arg(m_rolledHour));
+    m_cycleId = 0;
     m_pruneOrder.clear();
     m_pruneAt = 0;
     r = closeOpenSpells(now, true);
@@ -282,7 +286,8 @@ HistoryResult HistoryStore::closeOpenSpells(qint64 at, bool fromLastCheck)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery last(db);
-    last.prepare(QStringLiteral("SELECT max(time) FROM checks WHERE uid = ?"));
+    last.prepare(QStringLiteral("SELECT max(k.time) FROM (SELECT id FROM cycles ORDER BY id DESC LIMIT 10) c"
+                                " CROSS JOIN checks k ON k.cycle = c.id AND k.uid = ?"));
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral("INSERT INTO changes(uid, time, status, info) VALUES (?, ?, 0, '')"));
     db.transaction();
@@ -333,16 +338,22 @@ void HistoryStore::setPageLimit(int pages)
     q.exec(QStringLiteral("PRAGMA max_page_count=") + QString::number(pages > 0 ? pages : 1073741823));
 }
 
-HistoryResult HistoryStore::record(const std::vector<CheckRecord> &checks, qint64 now)
+HistoryResult HistoryStore::record(const std::vector<CheckRecord> &checks, qint64 now, qint64 cycleKey)
 {
     if (!m_open || !m_writer)
         return {HistoryFault::Other, QStringLiteral("not open for writing")};
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlError error;
     std::vector<std::pair<qint64, std::optional<int16_t>>> before;
+    const qint64 cycleBefore = m_cycleId;
+    const qint64 keyBefore = m_cycleKey;
+    const qint64 rolledBefore = m_rolledHour;
     auto fail = [&](const QSqlError &e) {
         HistoryResult r = fault(e);
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        m_cycleId = cycleBefore;
+        m_cycleKey = keyBefore;
+        m_rolledHour = rolledBefore;
         for (auto it = before.rbegin(); it != before.rend(); ++it) {
             if (it->second)
                 m_last[it->first] = *it->second;
@@ -363,81 +374,151 @@ HistoryResult HistoryStore::record(const std::vector<CheckRecord> &checks, qint6
         const CheckRecord *check;
     };
     std::vector<Row> rows;
-    std::vector<Row> echoed;
     rows.reserve(checks.size());
+    qint64 first = now;
     for (const CheckRecord &c : checks) {
         const qint64 key = uidKey(c.uid);
         if (key == 0)
             continue;
         rows.push_back({key, &c});
-        if (c.rttUs >= 0)
-            echoed.push_back({key, &c});
+        first = std::min(first, c.time);
     }
+    // In key order the rows of a cycle go into the table one page after another.
+    std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.uid < b.uid; });
 
+    if (!rows.empty() && (cycleKey < 0 || cycleKey != m_cycleKey || m_cycleId == 0)) {
+        QSqlQuery cycle(db);
+        cycle.prepare(QStringLiteral("INSERT INTO cycles(time) VALUES (?)"));
+        cycle.bindValue(0, first);
+        if (!cycle.exec())
+            return fail(cycle.lastError());
+        m_cycleId = cycle.lastInsertId().toLongLong();
+        m_cycleKey = cycleKey;
+    }
+    const qint64 cycleId = m_cycleId;
     ChunkedInsert checkRows(
-        db, QStringLiteral("INSERT OR REPLACE INTO checks(uid, time, status, rtt_us) VALUES "), 4, {});
+        db, QStringLiteral("INSERT OR REPLACE INTO checks(cycle, uid, time, status, rtt_us) VALUES "), 5, {});
     if (!checkRows.run(
             rows,
-            [](const Row &r, std::vector<QVariant> &v) {
-                v = {r.uid, r.check->time, static_cast<int>(r.check->status), r.check->rttUs};
+            [cycleId](const Row &r, std::vector<QVariant> &v) {
+                v = {cycleId, r.uid, r.check->time, static_cast<int>(r.check->status), r.check->rttUs};
             },
             error))
         return fail(error);
 
-    QSqlQuery change(db);
-    change.prepare(QStringLiteral("INSERT INTO changes(uid, time, status, info) VALUES (?, ?, ?, ?)"));
+    std::vector<Row> changed;
     for (const Row &r : rows) {
         const auto it = m_last.find(r.uid);
         if (it != m_last.end() && it->second == r.check->status)
             continue;
         before.emplace_back(r.uid, it == m_last.end() ? std::nullopt : std::optional(it->second));
         m_last[r.uid] = r.check->status;
-        change.bindValue(0, r.uid);
-        change.bindValue(1, r.check->time);
-        change.bindValue(2, static_cast<int>(r.check->status));
-        change.bindValue(3, storedInfo(r.check->info));
-        if (!change.exec())
-            return fail(change.lastError());
+        changed.push_back(r);
     }
+    ChunkedInsert changeRows(
+        db, QStringLiteral("INSERT INTO changes(uid, time, status, info) VALUES "), 4, {});
+    if (!changeRows.run(
+            changed,
+            [](const Row &r, std::vector<QVariant> &v) {
+                v = {r.uid, r.check->time, static_cast<int>(r.check->status), storedInfo(r.check->info)};
+            },
+            error))
+        return fail(error);
 
-    for (const auto &[table, period, length] :
-        {std::tuple {"rtt_hourly", "hour", HourMs}, std::tuple {"rtt_daily", "day", HistoryKeep::DayMs}}) {
-        ChunkedInsert rollup(db, rollupSql(table, period), 6, rollupTail());
-        const qint64 span = length;
-        if (!rollup.run(
-                echoed,
-                [span](const Row &r, std::vector<QVariant> &v) {
-                    const int rtt = r.check->rttUs;
-                    v = {r.uid, r.check->time / span, rtt, rtt, rtt, 1};
-                },
-                error))
-            return fail(error);
-    }
-
-    if (HistoryResult r = prune(now); !r.ok()) {
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        return r;
-    }
+    if (!rollUp(now, error) || !prune(now, error))
+        return fail(error);
     QSqlQuery commit(db);
     if (!commit.exec(QStringLiteral("COMMIT")))
         return fail(commit.lastError());
     return {};
 }
 
-HistoryResult HistoryStore::prune(qint64 now)
+bool HistoryStore::rollUp(qint64 now, QSqlError &error)
 {
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    // Finished hours only, two at most per transaction; hours without checks are passed over.
+    for (int step = 0; step < 2 && m_rolledHour < now / HourMs - 1; ++step) {
+        qint64 hour = m_rolledHour + 1;
+        q.prepare(QStringLiteral("SELECT min(time) FROM cycles WHERE time >= ?"));
+        q.bindValue(0, hour * HourMs - HourMs);
+        if (!q.exec()) {
+            error = q.lastError();
+            return false;
+        }
+        const qint64 next =
+            q.next() && !q.value(0).isNull() ? q.value(0).toLongLong() / HourMs : now / HourMs;
+        hour = std::max(hour, std::min(next, now / HourMs - 1));
+        for (const auto &[table, period, length] : {std::tuple {"rtt_hourly", "hour", HourMs},
+                 std::tuple {"rtt_daily", "day", HistoryKeep::DayMs}}) {
+            // Checks stamped within the hour, from cycles that began at most an hour before it.
+            q.prepare(
+                QStringLiteral("INSERT INTO %1(uid, %2, rtt_min, rtt_sum, rtt_max, n)"
+                               " SELECT uid, ?, min(rtt_us), sum(rtt_us), max(rtt_us), count(*) FROM checks"
+                               " WHERE cycle >= (SELECT coalesce(min(id), 0) FROM cycles WHERE time >= ?)"
+                               " AND cycle <= (SELECT coalesce(max(id), 0) FROM cycles WHERE time < ?)"
+                               " AND time >= ? AND time < ? AND rtt_us >= 0 GROUP BY uid")
+                    .arg(QLatin1String(table), QLatin1String(period))
+                + rollupTail());
+            q.bindValue(0, hour * HourMs / length);
+            q.bindValue(1, hour * HourMs - HourMs);
+            q.bindValue(2, hour * HourMs + HourMs);
+            q.bindValue(3, hour * HourMs);
+            q.bindValue(4, hour * HourMs + HourMs);
+            if (!q.exec()) {
+                error = q.lastError();
+                return false;
+            }
+        }
+        q.prepare(QStringLiteral("UPDATE meta SET value = ? WHERE key = 'rolled_hour'"));
+        q.bindValue(0, hour);
+        if (!q.exec()) {
+            error = q.lastError();
+            return false;
+        }
+        m_rolledHour = hour;
+    }
+    return true;
+}
+
+bool HistoryStore::prune(qint64 now, QSqlError &error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    std::vector<qint64> ids;
+    {
+        // The oldest cycles go first, a few per transaction: those past two days, or beyond the
+        // number that two days at one cycle a minute make.
+        QSqlQuery old(db);
+        old.prepare(
+            QStringLiteral("SELECT id FROM cycles WHERE time < ? OR id <= (SELECT max(id) FROM cycles) - ?"
+                           " ORDER BY id LIMIT 4"));
+        old.bindValue(0, now - HistoryKeep::ChecksMs);
+        old.bindValue(1, HistoryKeep::ChecksPerTarget);
+        if (!old.exec()) {
+            error = old.lastError();
+            return false;
+        }
+        while (old.next())
+            ids.push_back(old.value(0).toLongLong());
+    }
+    for (const qint64 id : ids) {
+        for (const char *sql : {"DELETE FROM checks WHERE cycle = ?", "DELETE FROM cycles WHERE id = ?"}) {
+            QSqlQuery d(db);
+            d.prepare(QString::fromLatin1(sql));
+            d.bindValue(0, id);
+            if (!d.exec()) {
+                error = d.lastError();
+                return false;
+            }
+        }
+    }
+
     if (m_pruneAt >= m_pruneOrder.size()) {
         m_pruneOrder.clear();
         for (const auto &entry : m_last)
             m_pruneOrder.push_back(entry.first);
         m_pruneAt = 0;
     }
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery checks(db);
-    checks.prepare(QStringLiteral(
-        "DELETE FROM checks WHERE uid = ? AND time < max(?, coalesce((SELECT time FROM checks WHERE uid = ?"
-        " ORDER BY time DESC LIMIT 1 OFFSET %1), 0))")
-                       .arg(HistoryKeep::ChecksPerTarget - 1));
     QSqlQuery changes(db);
     changes.prepare(
         QStringLiteral("DELETE FROM changes WHERE uid = ? AND time < max(?, coalesce((SELECT "
@@ -450,23 +531,24 @@ HistoryResult HistoryStore::prune(qint64 now)
     const size_t end = std::min(m_pruneOrder.size(), m_pruneAt + HistoryKeep::PrunedPerTransaction);
     for (; m_pruneAt < end; ++m_pruneAt) {
         const qint64 uid = m_pruneOrder[m_pruneAt];
-        for (auto &[q, cut] : {std::pair {&checks, now - HistoryKeep::ChecksMs},
-                 std::pair {&changes, now - HistoryKeep::ChangesMs}}) {
-            q->bindValue(0, uid);
-            q->bindValue(1, cut);
-            q->bindValue(2, uid);
-            if (!q->exec())
-                return fault(q->lastError());
+        changes.bindValue(0, uid);
+        changes.bindValue(1, now - HistoryKeep::ChangesMs);
+        changes.bindValue(2, uid);
+        if (!changes.exec()) {
+            error = changes.lastError();
+            return false;
         }
         for (auto &[q, cut] : {std::pair {&hourly, (now - HistoryKeep::HourlyMs) / HourMs},
                  std::pair {&daily, (now - HistoryKeep::DailyMs) / HistoryKeep::DayMs}}) {
             q->bindValue(0, uid);
             q->bindValue(1, cut);
-            if (!q->exec())
-                return fault(q->lastError());
+            if (!q->exec()) {
+                error = q->lastError();
+                return false;
+            }
         }
     }
-    return {};
+    return true;
 }
 
 std::vector<StatusChange> HistoryStore::changes(const QString &uid, qint64 from)
@@ -507,7 +589,8 @@ TargetHistory HistoryStore::history(const QString &uid, qint64 now, int stripLen
     const qint64 key = uidKey(uid);
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT time, status FROM checks WHERE uid = ? ORDER BY time DESC LIMIT ?"));
+    q.prepare(QStringLiteral("SELECT k.time, k.status FROM cycles c CROSS JOIN checks k ON k.cycle = c.id"
+                             " AND k.uid = ? ORDER BY c.id DESC LIMIT ?"));
     q.bindValue(0, key);
     q.bindValue(1, stripLength);
     if (q.exec()) {
@@ -523,10 +606,12 @@ TargetHistory HistoryStore::history(const QString &uid, qint64 now, int stripLen
     h.month = uptimeOver(list, now - 30 * HistoryKeep::DayMs, now);
     h.outages = outagesOver(list, now - 30 * HistoryKeep::DayMs, now);
 
-    q.prepare(QStringLiteral("SELECT time, rtt_us FROM checks WHERE uid = ? AND time >= ? AND rtt_us >= 0"
-                             " ORDER BY time"));
+    q.prepare(
+        QStringLiteral("SELECT k.time, k.rtt_us FROM cycles c CROSS JOIN checks k ON k.cycle = c.id"
+                       " AND k.uid = ? WHERE c.time >= ? AND k.time >= ? AND k.rtt_us >= 0 ORDER BY c.id"));
     q.bindValue(0, key);
-    q.bindValue(1, now - HistoryKeep::DayMs);
+    q.bindValue(1, now - HistoryKeep::DayMs - HourMs);
+    q.bindValue(2, now - HistoryKeep::DayMs);
     if (q.exec()) {
         while (q.next()) {
             const int rtt = q.value(1).toInt();
@@ -543,6 +628,22 @@ TargetHistory HistoryStore::history(const QString &uid, qint64 now, int stripLen
             h.rttHours.push_back({q.value(0).toLongLong() * HourMs, q.value(1).toInt(),
                 static_cast<int>(q.value(2).toLongLong() / n), q.value(3).toInt()});
         }
+    }
+    // The hours not rolled up yet, from the checks of the last day.
+    const qint64 rolled = h.rttHours.empty() ? 0 : h.rttHours.back().time + HourMs;
+    for (const RttPoint &pt : h.rttDay) {
+        if (pt.time < rolled)
+            continue;
+        const qint64 hour = pt.time / HourMs * HourMs;
+        if (h.rttHours.empty() || h.rttHours.back().time != hour) {
+            h.rttHours.push_back({hour, pt.min, pt.mean, pt.max});
+            continue;
+        }
+        // A running mean over the hour's checks so far.
+        RttPoint &last = h.rttHours.back();
+        last.min = std::min(last.min, pt.min);
+        last.max = std::max(last.max, pt.max);
+        last.mean = (last.mean + pt.mean) / 2;
     }
     return h;
 }

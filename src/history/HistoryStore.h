@@ -70,9 +70,10 @@ constexpr qint64 ChangesMs = 400 * DayMs;
 constexpr qint64 ChecksMs = 2 * DayMs;
 constexpr qint64 HourlyMs = 30 * DayMs;
 constexpr qint64 DailyMs = 400 * DayMs;
-// Caps per Target, so that the file stays bounded even under many manual cycles.
+// Caps, so that the file stays bounded even under many manual cycles: cycles whose checks are
+// kept (two days at one a minute), and status changes per Target.
 constexpr int ChecksPerTarget = 2 * 24 * 60;
-constexpr int ChangesPerTarget = 50000;
+constexpr int ChangesPerTarget = 20000;
 // Targets whose old records one transaction prunes.
 constexpr int PrunedPerTransaction = 512;
 } // namespace HistoryKeep
@@ -99,8 +100,9 @@ public:
     // Closes; a writer first records every Target's spell as ended at `now`.
     void close(qint64 now);
 
-    // Writes the checks in one transaction and prunes a bounded share of old records.
-    HistoryResult record(const std::vector<CheckRecord> &checks, qint64 now);
+    // Writes the checks in one transaction, rolls up finished hours and prunes a bounded share
+    // of old records. Batches with the same cycleKey belong to one cycle; -1 starts a new one.
+    HistoryResult record(const std::vector<CheckRecord> &checks, qint64 now, qint64 cycleKey = -1);
 
     // Caps the file at this many pages (0: no cap), as a full disk would.
     void setPageLimit(int pages);
@@ -118,7 +120,8 @@ public:
 private:
     HistoryResult openConnection(bool writer);
     HistoryResult fault(const QSqlError &error) const;
-    HistoryResult prune(qint64 now);
+    bool rollUp(qint64 now, QSqlError &error);
+    bool prune(qint64 now, QSqlError &error);
     HistoryResult closeOpenSpells(qint64 at, bool fromLastCheck);
 
     QString m_path;
@@ -128,6 +131,9 @@ private:
     std::unique_ptr<QLockFile> m_lock;
     // The last status recorded for each Target, by its numeric identity.
     std::unordered_map<qint64, int16_t> m_last;
+    qint64 m_rolledHour = 0; // the last hour whose round-trip times are rolled up
+    qint64 m_cycleId = 0; // the cycle the last batch went into
+    qint64 m_cycleKey = -1;
     std::vector<qint64> m_pruneOrder;
     size_t m_pruneAt = 0;
 };

@@ -156,15 +156,24 @@ int HistoryPanel::paintChart(QPainter &p, int y, int height)
         p.drawText(area, Qt::AlignCenter, QStringLiteral("No echo answered in this time"));
         return area.bottom() + Margin;
     }
-    int top = 0;
+    // The scale follows the bulk of the points, not one freak echo: the top 1 % is clipped.
+    std::vector<int> highs;
     for (const RttPoint &pt : points)
-        top = std::max(top, pt.max);
-    top = std::max(top, 1000) * 11 / 10;
+        highs.push_back(pt.max);
+    std::sort(highs.begin(), highs.end());
+    const int typical = highs[std::min(highs.size() - 1, highs.size() * 99 / 100)];
+    const int top = std::max(typical, 1000) * 5 / 4;
     auto xOf = [&](qint64 t) {
         return area.left() + static_cast<double>(t - start) * (area.width() - 1) / static_cast<double>(span);
     };
-    auto yOf = [&](int us) { return area.bottom() - static_cast<double>(us) * (area.height() - 1) / top; };
-    const QColor line = palette().color(QPalette::Highlight);
+    auto yOf = [&](int us) {
+        return area.bottom() - static_cast<double>(std::min(us, top)) * (area.height() - 1) / top;
+    };
+    // The theme's highlight, made lighter or darker where it would not stand out from the background.
+    QColor line = palette().color(QPalette::Highlight);
+    const QColor base = palette().color(QPalette::Base);
+    for (int i = 0; i < 4 && contrastRatio(line, base) < 3.0; ++i)
+        line = base.lightness() < 128 ? line.lighter(140) : line.darker(140);
     QColor band = line;
     band.setAlpha(60);
     const qint64 step = m_range == RttRange::Day ? 0 : HourMs;
@@ -190,7 +199,7 @@ int HistoryPanel::paintChart(QPainter &p, int y, int height)
     p.drawPath(path);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(palette().color(QPalette::Text));
-    p.drawText(area.left() + 3, area.top() + fm.ascent() + 1, rttText(top * 10 / 11));
+    p.drawText(area.left() + 3, area.top() + fm.ascent() + 1, rttText(top));
     return area.bottom() + Margin;
 }
 
