@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang-format qt6-base-dev qt6-base-dev-tools libgl-dev
           fonts-liberation libqt6svg6 iproute2 xvfb dbus-daemon xdotool
-          prometheus-cpp-dev libmicrohttpd-dev pkgconf)
+          prometheus-cpp-dev libmicrohttpd-dev pkgconf libqt6sql6-sqlite)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -6,6 +6,8 @@
 #include "engine/StatusCounts.h"
 #include "engine/StatusGrid.h"
 #include "engine/UserPrompts.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
 #include "logging/LogFiles.h"
 #include "logging/LogWriter.h"
 #include "metrics/EngineMetrics.h"
@@ -23,6 +25,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -184,6 +187,58 @@ QString checkLine(const Target &t, int position, bool json)
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n';
 }
 
+QString isoTime(qint64 ms)
+{
+    const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms);
+    return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QJsonValue ratioValue(const UptimeFigure &f)
+{
+    const auto ratio = f.ratio();
+    return ratio ? QJsonValue(*ratio) : QJsonValue(QJsonValue::Null);
+}
+
+QString historyLines(const Target &t, const TargetHistory &h, int position, bool json)
+{
+    if (json) {
+        QJsonObject o;
+        o.insert(QStringLiteral("index"), position);
+        o.insert(QStringLiteral("uid"), t.Uid);
+        o.insert(QStringLiteral("host"), t.Hostname);
+        o.insert(QStringLiteral("description"), t.Desc);
+        o.insert(QStringLiteral("checked"), h.checked);
+        QJsonObject uptime;
+        uptime.insert(QStringLiteral("24h"), ratioValue(h.day));
+        uptime.insert(QStringLiteral("7d"), ratioValue(h.week));
+        uptime.insert(QStringLiteral("30d"), ratioValue(h.month));
+        o.insert(QStringLiteral("uptime"), uptime);
+        QJsonArray outages;
+        for (const Outage &out : h.outages) {
+            QJsonObject j;
+            j.insert(QStringLiteral("start"), isoTime(out.start));
+            j.insert(QStringLiteral("end"),
+                out.end ? QJsonValue(isoTime(*out.end)) : QJsonValue(QJsonValue::Null));
+            j.insert(QStringLiteral("durationSeconds"), static_cast<double>(out.durationMs(h.now) / 1000));
+            j.insert(QStringLiteral("info"), out.info);
+            outages.append(j);
+        }
+        o.insert(QStringLiteral("outages"), outages);
+        return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n';
+    }
+    if (!h.checked)
+        return field(t.Desc) + QStringLiteral("\tnever checked\n");
+    QString out = field(t.Desc) + QStringLiteral("\t24 h ") + percentText(h.day.ratio())
+        + QStringLiteral("\t7 days ") + percentText(h.week.ratio()) + QStringLiteral("\t30 days ")
+        + percentText(h.month.ratio()) + u'\n';
+    for (const Outage &o : h.outages) {
+        out += QStringLiteral("\toutage\t") + isoTime(o.start) + u'\t'
+            + (o.end ? isoTime(*o.end) : QStringLiteral("ongoing")) + u'\t'
+            + durationText(o.durationMs(h.now)) + u'\t' + field(o.info) + u'\n';
+    }
+    return out;
+}
+
 } // namespace
 
 int runCheck(const HeadlessOptions &options)
@@ -262,6 +317,10 @@ int runServe(const HeadlessOptions &options)
     }
 
     engine.build();
+    HistoryRecorder history(defaultHistoryFile());
+    history.attach(*engine.monitor, engine.table);
+    QObject::connect(
+        &history, &HistoryRecorder::notice, &history, [](const QString &text) { complain(text); });
     StderrPrompts prompts;
     Monitor &monitor = *engine.monitor;
     monitor.setLogWriter([&engine, &monitor, &prompts] {
@@ -272,6 +331,10 @@ int runServe(const HeadlessOptions &options)
     std::unique_ptr<MetricsPublisher> publisher;
     if (exporter) {
         publisher = std::make_unique<MetricsPublisher>(engine.table, monitor, *exporter);
+        history.setDayUptimesWanted(true);
+        publisher->setDayUptimes(&history.dayUptimes());
+        QObject::connect(
+            &history, &HistoryRecorder::batchDone, publisher.get(), &MetricsPublisher::publishNow);
         publisher->publishNow();
     }
 
@@ -285,9 +348,45 @@ int runServe(const HeadlessOptions &options)
     QCoreApplication::exec();
 
     // The engine stops its probes before the metrics go, and those before the server.
+    history.flush();
     engine.monitor.reset();
     publisher.reset();
     exporter.reset();
+    return 0;
+}
+
+int runHistory(const HeadlessOptions &options)
+{
+    auto store = openStore(options);
+    if (!store)
+        return 1;
+    Engine engine;
+    read_registry(*store, engine.table, engine.settings, engine.window, QString());
+    const QString path = defaultHistoryFile();
+    HistoryStore history(path);
+    if (QFileInfo::exists(path)) {
+        const HistoryResult opened = history.openForReading();
+        if (!opened.ok()) {
+            complain(QStringLiteral("cannot read history file ") + path + QStringLiteral(": ") + opened.text);
+            return 1;
+        }
+    }
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    int position = 0;
+    QString out;
+    for (const Target &t : engine.table) {
+        if (t.isFree())
+            continue;
+        TargetHistory h;
+        if (history.isOpen()) {
+            h = history.history(t.Uid, now, 1);
+        } else {
+            h.uid = t.Uid;
+            h.now = now;
+        }
+        out += historyLines(t, h, position++, options.json);
+    }
+    printTo(stdout, out);
     return 0;
 }
 

@@ -33,4 +33,9 @@ int runCheck(const HeadlessOptions &options);
 // QCoreApplication.
 int runServe(const HeadlessOptions &options);
 
+// Each stored Target's uptime over 24 hours, 7 and 30 days and its outages of the last 30 days,
+// from the history the window and --serve record; one line per Target (or per outage), or one
+// JSON object per Target. 0, or 1 when the store or the history cannot be read.
+int runHistory(const HeadlessOptions &options);
+
 } // namespace sentrel

@@ -1,5 +1,6 @@
 #include "app/Headless.h"
 #include "app/Termination.h"
+#include "history/HistoryRecorder.h"
 #include "metrics/EngineMetrics.h"
 #include "metrics/MetricsConfig.h"
 #include "metrics/MetricsExporter.h"
@@ -21,8 +22,8 @@ namespace {
 // command line is left to the window's toolkit, as it always was.
 bool isCommandOption(const char *arg)
 {
-    static const char *const names[] = {"--check", "--serve", "--json", "--store", "--import", "--no-metrics",
-        "--help", "-h", "--help-all", "--version", "-v"};
+    static const char *const names[] = {"--check", "--serve", "--history", "--json", "--store", "--import",
+        "--no-metrics", "--help", "-h", "--help-all", "--version", "-v"};
     for (const char *name : names) {
         const size_t n = std::strlen(name);
         if (std::strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '='))
@@ -53,8 +54,10 @@ int runCommand(int argc, char *argv[])
         QStringLiteral("check"), QStringLiteral("Check every Target once, print the results and exit."));
     const QCommandLineOption serve(QStringLiteral("serve"),
         QStringLiteral("Run the checks on schedule without a window until stopped, with metrics."));
+    const QCommandLineOption history(QStringLiteral("history"),
+        QStringLiteral("Print each Target's uptime and outages of the last 30 days and exit."));
     const QCommandLineOption json(
-        QStringLiteral("json"), QStringLiteral("With --check: one JSON object per line."));
+        QStringLiteral("json"), QStringLiteral("With --check or --history: one JSON object per line."));
     const QCommandLineOption store(QStringLiteral("store"),
         QStringLiteral("The settings file to use instead of the per-user one."), QStringLiteral("file"));
     const QCommandLineOption import(QStringLiteral("import"),
@@ -62,7 +65,7 @@ int runCommand(int argc, char *argv[])
         QStringLiteral("file"));
     const QCommandLineOption noMetrics(
         QStringLiteral("no-metrics"), QStringLiteral("With --serve: do not serve metrics."));
-    for (const QCommandLineOption &o : {check, serve, json, store, import, noMetrics})
+    for (const QCommandLineOption &o : {check, serve, history, json, store, import, noMetrics})
         parser.addOption(o);
 
     const QStringList args = QCoreApplication::arguments();
@@ -85,11 +88,13 @@ int runCommand(int argc, char *argv[])
     }
     if (!parser.positionalArguments().isEmpty())
         return usageError(QStringLiteral("unexpected argument: ") + parser.positionalArguments().first());
-    if (parser.isSet(check) == parser.isSet(serve))
-        return usageError(QStringLiteral("give either --check or --serve"));
+    if (int(parser.isSet(check)) + int(parser.isSet(serve)) + int(parser.isSet(history)) != 1)
+        return usageError(QStringLiteral("give either --check or --serve, or --history"));
     if (parser.isSet(serve) && (parser.isSet(json) || parser.isSet(import)))
         return usageError(QStringLiteral("--json and --import work with --check only"));
-    if (parser.isSet(check) && parser.isSet(noMetrics))
+    if (parser.isSet(history) && parser.isSet(import))
+        return usageError(QStringLiteral("--import works with --check only"));
+    if (!parser.isSet(serve) && parser.isSet(noMetrics))
         return usageError(QStringLiteral("--no-metrics works with --serve only"));
     if (parser.values(store).size() > 1 || parser.values(import).size() > 1)
         return usageError(QStringLiteral("--store and --import may be given once each"));
@@ -102,6 +107,8 @@ int runCommand(int argc, char *argv[])
     if ((parser.isSet(store) && options.storeFile.isEmpty())
         || (parser.isSet(import) && options.importFile.isEmpty()))
         return usageError(QStringLiteral("an empty file name was given"));
+    if (parser.isSet(history))
+        return sentrel::runHistory(options);
     return parser.isSet(check) ? sentrel::runCheck(options) : sentrel::runServe(options);
 }
 
@@ -122,7 +129,9 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("sentrel"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/sentrel.svg")));
 
-    sentrel::MainWindow window({});
+    sentrel::MainWindow::Options options;
+    options.historyFile = sentrel::defaultHistoryFile();
+    sentrel::MainWindow window(options);
 
     // A session ending or a plain `kill` ends the program as "E&xit" does, so the settings
     // are saved on the way out, also while the window is hidden in the tray.
@@ -139,6 +148,12 @@ int main(int argc, char *argv[])
         if (exporter) {
             publisher =
                 std::make_unique<sentrel::MetricsPublisher>(window.table(), window.monitor(), *exporter);
+            if (sentrel::HistoryRecorder *history = window.history()) {
+                history->setDayUptimesWanted(true);
+                publisher->setDayUptimes(&history->dayUptimes());
+                QObject::connect(history, &sentrel::HistoryRecorder::batchDone, publisher.get(),
+                    &sentrel::MetricsPublisher::publishNow);
+            }
             std::fprintf(
                 stderr, "sentrel: serving metrics at %s\n", exporter->url().toLocal8Bit().constData());
         } else {

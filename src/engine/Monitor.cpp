@@ -216,6 +216,7 @@ void Monitor::apply(TargetCheck &check)
     t.Status = result;
     m_view.setCountCaption(QString());
     m_grid.showStatus(t.Row, result);
+    Q_EMIT targetChecked(check.index(), check.echoed() ? t.LastRtt : -1);
 
     switch (result) {
     case TargetStatus::Ok:

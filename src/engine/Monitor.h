@@ -65,6 +65,9 @@ public:
 Q_SIGNALS:
     void cycleStarted();
     void cycleFinished();
+    // A Target's result has just been applied. rttMs is the round-trip time of the echo this
+    // check sent, when one was sent and answered in time; otherwise -1.
+    void targetChecked(int16_t index, int rttMs);
     void monitoringEnabledChanged(bool enabled);
     void warnChanged(bool warn);
 

@@ -45,6 +45,8 @@ public:
     const QString &output() const { return m_output; }
     // The last progress caption of the probe that runs now ("" between probes).
     const QString &caption() const { return m_caption; }
+    // Whether an echo was sent for this check (its answer is the Target's LastRtt).
+    bool echoed() const { return m_echoed; }
     // For a check that is dropped unapplied: gives the Target back the round-trip times its echo
     // replaced, unless something else has changed it since.
     void undoEcho(TargetTable &table) const;

@@ -55,7 +55,8 @@ double unixSeconds(const QDateTime &time)
 
 } // namespace
 
-std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFacts &cycles)
+std::vector<MetricFamily> collectMetrics(
+    const TargetTable &table, const CycleFacts &cycles, const QHash<QString, double> *dayUptimes)
 {
     MetricFamily status = family("sentrel_target_status",
         "Result of the Target's last check: 0 unknown, 1 OK, 2 WARNING, 3 DOWN.", MetricType::Gauge);
@@ -65,6 +66,9 @@ std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFa
         "Smoothed round-trip time of the Target's ICMP echoes.", MetricType::Gauge);
     MetricFamily lastCheck = family("sentrel_target_last_check_timestamp_seconds",
         "When the Target's last check began, in seconds since the Unix epoch.", MetricType::Gauge);
+    MetricFamily uptime = family("sentrel_target_uptime_ratio",
+        "Share of the last 24 hours the Target was up (OK or WARNING) of the time it was up or down.",
+        MetricType::Gauge);
     MetricFamily perStatus =
         family("sentrel_targets", "Number of Targets by the result of their last check.", MetricType::Gauge);
 
@@ -90,6 +94,13 @@ std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFa
             smoothed.metric.push_back(gauge(t.SmoothedRtt / 1000.0, labels));
         if (t.LastCheck.isValid())
             lastCheck.metric.push_back(gauge(unixSeconds(t.LastCheck), labels));
+        if (const auto it =
+                dayUptimes ? dayUptimes->constFind(t.Uid) : QHash<QString, double>::const_iterator {};
+            dayUptimes && it != dayUptimes->cend()) {
+            auto withId = labels;
+            withId.push_back({"id", t.Uid.toStdString()});
+            uptime.metric.push_back(gauge(*it, withId));
+        }
     }
     const StatusCounts counts = countStatuses(table);
     for (const auto &[code, n] :
@@ -99,6 +110,8 @@ std::vector<MetricFamily> collectMetrics(const TargetTable &table, const CycleFa
 
     std::vector<MetricFamily> families {
         std::move(status), std::move(rtt), std::move(smoothed), std::move(lastCheck), std::move(perStatus)};
+    if (!uptime.metric.empty())
+        families.push_back(std::move(uptime));
 
     MetricFamily cyclesTotal =
         family("sentrel_cycles_total", "Check cycles finished since the start.", MetricType::Counter);
@@ -139,7 +152,7 @@ MetricsPublisher::MetricsPublisher(
 
 void MetricsPublisher::publishNow()
 {
-    m_exporter.publish(collectMetrics(m_table, m_cycles));
+    m_exporter.publish(collectMetrics(m_table, m_cycles, m_dayUptimes));
 }
 
 } // namespace sentrel

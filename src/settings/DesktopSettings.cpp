@@ -17,6 +17,7 @@ constexpr Key keys[] = {
     {u"Window", u"HideToTray", &DesktopSettings::HideToTray},
     {u"PopUp", u"Notify", &DesktopSettings::Notify},
     {u"PopUp", u"GroupAlerts", &DesktopSettings::GroupAlerts},
+    {u"Window", u"History", &DesktopSettings::History},
 };
 
 } // namespace

@@ -12,6 +12,7 @@ struct DesktopSettings
     bool HideToTray = false; // "Window"/"HideToTray": minimising hides the window to the tray icon
     bool Notify = false; // "PopUp"/"Notify": every alert window also sends a desktop notification
     bool GroupAlerts = false; // "PopUp"/"GroupAlerts": one alert window lists all open problems
+    bool History = true; // "Window"/"History": the details area shows the highlighted Target's history
 
     friend bool operator==(const DesktopSettings &, const DesktopSettings &) = default;
 };

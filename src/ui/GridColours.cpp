@@ -49,6 +49,20 @@ QColor readableStatusText(const QColor &text, const QColor &background)
     return shown;
 }
 
+QColor statusMarkColour(int16_t status)
+{
+    const RowColours colours = statusColours(status);
+    switch (status) {
+    case TargetStatus::Ok:
+        return QColor::fromRgb(static_cast<QRgb>(colours.text));
+    case TargetStatus::Warning:
+    case TargetStatus::Down:
+        return QColor::fromRgb(static_cast<QRgb>(colours.background));
+    default:
+        return QColor(Qt::gray);
+    }
+}
+
 GridColourProxy::GridColourProxy(QWidget *view)
     : QIdentityProxyModel(view)
     , m_view(view)

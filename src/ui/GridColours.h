@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 
+#include <cstdint>
+
 namespace sentrel {
 
 // The contrast ratio of two colours by their relative luminance as WCAG 2 defines it:
@@ -23,6 +25,10 @@ QColor readableWindowText(const QColor &windowText, const QColor &background);
 // A status colour used as text: kept where it reads on background, else darkened in steps,
 // hue kept, until it does (OK's bright green on white becomes a deep green).
 QColor readableStatusText(const QColor &text, const QColor &background);
+
+// The one colour that tells a status apart, for marks that carry no text (the history's strip
+// and charts): OK's green, WARNING's yellow, DOWN's red, and grey for no result.
+QColor statusMarkColour(int16_t status);
 
 // Turns the grid model's colour values into brushes. Only the widgets know the
 // palette's window-text colour, so it is taken from the view at every call.

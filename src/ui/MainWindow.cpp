@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "engine/UserPrompts.h"
+#include "history/HistoryRecorder.h"
 #include "logging/LogFiles.h"
 #include "logging/LogWriter.h"
 #include "probes/WinSock.h"
@@ -16,6 +17,7 @@
 #include "ui/GridColours.h"
 #include "ui/GroupAlertWindow.h"
 #include "ui/GroupNotification.h"
+#include "ui/HistoryPanel.h"
 #include "ui/LogCommands.h"
 #include "ui/LogOptionsDialog.h"
 #include "ui/Logo.h"
@@ -38,6 +40,7 @@
 #include <QToolButton>
 
 #include <cmath>
+#include <cstdio>
 
 // Static libraries drop resources nobody refers to; the main window refers to them here.
 static void initSentrelResources()
@@ -129,6 +132,9 @@ MainWindow::~MainWindow()
 {
     // The engine refers to the grid and the table; it goes first.
     m_monitor.reset();
+    // The panel listens to the recorder, which ends the history's spells as it goes.
+    delete m_historyPanel;
+    m_history.reset();
 }
 
 void MainWindow::buildDesktop()
@@ -228,9 +234,27 @@ void MainWindow::buildControls()
     m_txtdata->viewport()->installEventFilter(this);
     connect(m_grid.get(), &TargetGrid::txtdataChanged, m_txtdata, &QPlainTextEdit::setPlainText);
 
+    if (!m_options.historyFile.isEmpty()) {
+        m_history = std::make_unique<HistoryRecorder>(m_options.historyFile);
+        m_history->attach(*m_monitor, m_table);
+        m_historyPanel = new HistoryPanel(*m_history, client);
+        m_historyPanel->hide();
+        connect(m_grid.get(), &TargetGrid::currentRowChanged, this, &MainWindow::showHistoryOfCurrentRow);
+        connect(m_grid->model(), &QAbstractItemModel::modelReset, this, &MainWindow::showHistoryOfCurrentRow);
+        connect(m_history.get(), &HistoryRecorder::notice, this, [](const QString &text) {
+            std::fprintf(stderr, "sentrel: %s\n", text.toLocal8Bit().constData());
+        });
+    }
+
     m_layout.optdetails = false;
     m_cmdsize->hide();
     m_txtdata->hide();
+}
+
+void MainWindow::showHistoryOfCurrentRow()
+{
+    const int index = m_grid->targetIndexAt(m_grid->currentRow());
+    m_historyPanel->showTarget(index >= 0 ? m_table[static_cast<int16_t>(index)].Uid : QString());
 }
 
 QAction *MainWindow::addItem(
@@ -344,6 +368,15 @@ void MainWindow::buildMenus()
         details->setChecked(m_layout.optdetails); // the click handler owns the mark
         toggle_details();
     });
+    if (m_historyPanel) {
+        auto *history = addItem(display, "opthistory", QStringLiteral("Show &History"));
+        history->setCheckable(true);
+        history->setChecked(m_desktop.History);
+        connect(history, &QAction::toggled, this, [this](bool on) {
+            m_desktop.History = on;
+            applyLayout();
+        });
+    }
     connect(addItem(display, "optrefresh", QStringLiteral("&Refresh List"), Qt::Key_F5), &QAction::triggered,
         m_monitor.get(), &Monitor::optrefresh_Click);
 
@@ -395,6 +428,8 @@ bool MainWindow::startup()
     WindowState state = storedWindowState();
     read_registry(*m_store, m_table, m_settings, state, defaultLogFile());
     m_desktop = readDesktopSettings(*m_store);
+    if (QAction *history = action("opthistory"))
+        history->setChecked(m_desktop.History);
     applyWindowState(state);
     if (state.Details) {
         m_layout.detailsVisible = m_layout.splitterVisible = true;
@@ -511,7 +546,15 @@ void MainWindow::applyLayout()
     placeTwips(m_lblstat, 1560, 0, 1335, labelHeight);
     placeTwips(m_lblcount, 3000, 0, 1335, labelHeight);
     placeTwips(m_gridsys, 120, l.gridTop, l.gridWidth, std::max(0, l.gridHeight));
-    placeTwips(m_txtdata, 120, l.detailsTop, l.detailsWidth, std::max(0, l.detailsHeight));
+    const bool history = m_historyPanel && m_desktop.History && l.detailsVisible;
+    // The history takes the right part of the details area, the text keeps the rest.
+    const int textWidth = history ? std::max(1500, l.detailsWidth * 2 / 5) : l.detailsWidth;
+    placeTwips(m_txtdata, 120, l.detailsTop, textWidth, std::max(0, l.detailsHeight));
+    if (m_historyPanel) {
+        placeTwips(m_historyPanel, 120 + textWidth + 60, l.detailsTop,
+            std::max(0, l.detailsWidth - textWidth - 60), std::max(0, l.detailsHeight));
+        m_historyPanel->setVisible(history);
+    }
     placeTwips(m_cmdsize, 0, l.splitTop, 135, 195);
     m_txtdata->setVisible(l.detailsVisible);
     m_cmdsize->setVisible(l.splitterVisible);

@@ -33,6 +33,8 @@ class DesktopNotifier;
 class DesktopTray;
 class GroupAlertWindow;
 class GroupNotification;
+class HistoryPanel;
+class HistoryRecorder;
 class PreferencesDialog;
 class TrayBackend;
 class SettingsStore;
@@ -58,6 +60,8 @@ public:
         std::function<std::unique_ptr<TrayBackend>()> makeTray;
         // Desktop notifications; null means the freedesktop service.
         DesktopNotifier *notifier = nullptr;
+        // The history database; empty means none is kept and the details area shows no history.
+        QString historyFile;
     };
 
     explicit MainWindow(Options options);
@@ -90,6 +94,8 @@ public:
     // Null where the desktop has no tray.
     DesktopTray *tray() const { return m_tray.get(); }
     DesktopSettings &desktopSettings() { return m_desktop; }
+    // Null when no history is kept.
+    HistoryRecorder *history() const { return m_history.get(); }
     QAction *action(const char *name) const;
     double gridFontSize() const;
     int columnWidthTwips(int column) const;
@@ -126,6 +132,7 @@ private:
     void setGridFontSize(double points);
     void updateLogFileCaption();
     void syncViewToGrid(int row);
+    void showHistoryOfCurrentRow();
     void runExport();
     void runImport();
     void shutdown();
@@ -161,6 +168,8 @@ private:
     QTableView *m_gridsys = nullptr;
     QToolButton *m_cmdsize = nullptr;
     QPlainTextEdit *m_txtdata = nullptr;
+    std::unique_ptr<HistoryRecorder> m_history;
+    HistoryPanel *m_historyPanel = nullptr;
 };
 
 } // namespace sentrel

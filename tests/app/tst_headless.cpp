@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -530,11 +531,35 @@ private Q_SLOTS:
             QCOMPARE(httpGet(port, path, 5000).first, 404);
         // Logging as configured: the cycle's entry is in the file.
         QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains(", 3,All checks failed."), 10000);
+        // Once the cycle is in the history, its uptime over 24 hours: the refused Target was never up.
+        const auto uptime = [&] {
+            return valueOf(samples, QStringLiteral("sentrel_target_uptime_ratio"), {{u"index"_s, u"1"_s}});
+        };
+        QTRY_VERIFY_WITH_TIMEOUT((scraped(), uptime().has_value()), 10000);
+        QCOMPARE(uptime(), std::optional(0.0));
 
         ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
         QVERIFY(sentrel.waitForFinished(20000));
         QCOMPARE(sentrel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sentrel.exitCode(), 0);
+
+        // The history of that cycle, beside the log in the data folder, ended where the run ended.
+        QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("data/Sentrel/history.sqlite"))));
+        QProcess history;
+        QVERIFY(runSentrel(history, home.path(), {u"--history"_s, u"--json"_s}));
+        QCOMPARE(history.exitCode(), 0);
+        const QList<QByteArray> lines = history.readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        const QJsonObject mail = QJsonDocument::fromJson(lines[0]).object();
+        const QJsonObject closed = QJsonDocument::fromJson(lines[1]).object();
+        QVERIFY(mail[u"checked"_s].toBool());
+        QCOMPARE(mail[u"uptime"_s].toObject()[u"24h"_s].toDouble(), 1.0);
+        QCOMPARE(mail[u"outages"_s].toArray().size(), 0);
+        QCOMPARE(closed[u"uptime"_s].toObject()[u"30d"_s].toDouble(), 0.0);
+        const QJsonArray outages = closed[u"outages"_s].toArray();
+        QCOMPARE(outages.size(), 1);
+        QCOMPARE(outages[0].toObject()[u"info"_s].toString(), u"All checks failed."_s);
+        QVERIFY(outages[0].toObject()[u"end"_s].isString());
     }
 
     void serveRefusesAnAddressItCannotListenOn_data()

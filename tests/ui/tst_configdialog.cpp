@@ -293,6 +293,7 @@ private Q_SLOTS:
         const QDateTime checked = QDateTime::fromSecsSinceEpoch(1000);
         t.LastCheck = checked;
         t.Row = 4;
+        t.Uid = QStringLiteral("00000000000000aa");
         rig.dialog.storeInto(t);
         // A port of 0 or no number takes the suggested port, a limit below 1 takes 99, 7.5 rounds to even.
         QCOMPARE(std::tuple(t.PXPort, t.Port, t.RTT, t.Timeout),
@@ -304,17 +305,22 @@ private Q_SLOTS:
         QCOMPARE(std::tuple(t.SmoothedRtt, t.Status), std::tuple(-1.0, TargetStatus::Unknown));
         QVERIFY(t.Info.isEmpty() && t.Output.isEmpty());
         // Boxes left alone store what they loaded; the last check and the row are kept.
-        QCOMPARE(std::tuple(t.MinSlots, t.LoadLevel, t.LastCheck, t.Row),
-            std::tuple(int16_t(5), 90, checked, int16_t(4)));
+        QCOMPARE(std::tuple(t.MinSlots, t.LoadLevel, t.LastCheck, t.Row, t.Uid),
+            std::tuple(int16_t(5), 90, checked, int16_t(4), u"00000000000000aa"_s));
 
-        // Without the echo check the averaged round-trip time stays.
+        // Without the echo check the averaged round-trip time stays. Another host is another
+        // Target to the history: a new identity.
         Rig noEcho;
         noEcho.box("txtmaxrtt")->setText(QStringLiteral("1"));
+        noEcho.box("txthostname")->setText(QStringLiteral("web2"));
         noEcho.click("cmdok");
         t = webTarget();
+        t.Uid = QStringLiteral("00000000000000aa");
         noEcho.dialog.storeInto(t);
         QCOMPARE(t.SmoothedRtt, 12.5);
         QCOMPARE(t.RTT, int16_t(1));
+        QVERIFY(isTargetUid(t.Uid));
+        QVERIFY(t.Uid != u"00000000000000aa"_s);
     }
 
     void presets_data()

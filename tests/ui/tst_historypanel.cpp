@@ -1,0 +1,111 @@
+#include "ScriptedPrompts.h"
+#include "TestFiles.h"
+#include "engine/Target.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
+#include "ui/GridColours.h"
+#include "ui/HistoryPanel.h"
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace sentrel;
+
+namespace {
+
+const QString A = QStringLiteral("00000000000000a1");
+constexpr qint64 Min = 60 * 1000;
+
+// Ten checks of A, one a minute up to now: OK but for a DOWN third from last and a WARNING last.
+void writeHistory(const QString &path, qint64 now)
+{
+    HistoryStore store(path);
+    QVERIFY(store.openForWriting(now).ok());
+    for (int i = 0; i < 10; ++i) {
+        const int16_t status =
+            i == 7 ? TargetStatus::Down : (i == 9 ? TargetStatus::Warning : TargetStatus::Ok);
+        QVERIFY(store.record({{A, now - (10 - i) * Min, status, QString(), 1500 + i * 100}}, now).ok());
+    }
+}
+
+} // namespace
+
+class TestHistoryPanel : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void stripShowsTheLastChecksNewestOnTheRight()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+        writeHistory(path, QDateTime::currentMSecsSinceEpoch());
+        HistoryRecorder recorder(path);
+        HistoryPanel panel(recorder);
+        panel.resize(400, 240);
+        panel.show();
+        QSignalSpy ready(&recorder, &HistoryRecorder::historyReady);
+        panel.showTarget(A);
+        QTRY_VERIFY(panel.shown().checked);
+        const QImage image = panel.grab().toImage();
+        // Ticks are 4 pixels wide with 1 between them, right-aligned 4 pixels from the edge.
+        const int right = image.width() - 6;
+        const int y = 12;
+        QCOMPARE(image.pixelColor(right, y), statusMarkColour(TargetStatus::Warning));
+        QCOMPARE(image.pixelColor(right - 5, y), statusMarkColour(TargetStatus::Ok));
+        QCOMPARE(image.pixelColor(right - 10, y), statusMarkColour(TargetStatus::Down));
+        QCOMPARE(image.pixelColor(right - 45, y), statusMarkColour(TargetStatus::Ok));
+        QCOMPARE(image.pixelColor(right - 50, y), panel.palette().color(QPalette::Base));
+        QCOMPARE(panel.shown().strip.size(), size_t(10));
+
+        // A Target never checked shows no strip at all.
+        panel.showTarget(QStringLiteral("00000000000000b2"));
+        QVERIFY(ready.wait(5000));
+        QVERIFY(!panel.shown().checked);
+        QCOMPARE(panel.grab().toImage().pixelColor(right, y), panel.palette().color(QPalette::Base));
+    }
+
+    // The window shows the highlighted Target's history beside its details; hiding it is kept.
+    void windowKeepsTheChoiceToHideIt()
+    {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("Sentrel.ini"));
+        QVERIFY(test::writeBytes(ini,
+            "[Window]\nEnable=False\nDetails=True\n[Targets]\nMaxHostNo=0\nHostname 0=127.0.0.1\n"
+            "Desc 0=Local\nUid 0=00000000000000a1\n"));
+        writeHistory(dir.filePath(QStringLiteral("history.sqlite")), QDateTime::currentMSecsSinceEpoch());
+        test::ScriptedPrompts prompts;
+        MainWindow::Options o;
+        o.settingsFile = ini;
+        o.prompts = &prompts;
+        o.dataFolder = dir.path();
+        o.splash = false;
+        o.historyFile = dir.filePath(QStringLiteral("history.sqlite"));
+        for (const bool shown : {true, false}) {
+            MainWindow w(o);
+            QVERIFY(w.startup());
+            auto *panel = w.findChild<HistoryPanel *>(QStringLiteral("history"));
+            QVERIFY(panel);
+            QCOMPARE(panel->isVisible(), shown);
+            QCOMPARE(w.action("opthistory")->isChecked(), shown);
+            if (!shown)
+                break;
+            QTRY_VERIFY(panel->shown().checked);
+            QCOMPARE(panel->uid(), A);
+            auto *text = w.findChild<QPlainTextEdit *>(QStringLiteral("txtdata"));
+            const int narrow = text->width();
+            w.action("opthistory")->trigger();
+            QVERIFY(!panel->isVisible());
+            QVERIFY(text->width() > narrow);
+            w.save_registry();
+        }
+        QVERIFY(test::readAll(ini).contains("History=\"False\""));
+    }
+};
+
+QTEST_MAIN(TestHistoryPanel)
+#include "tst_historypanel.moc"
