@@ -1,6 +1,7 @@
 #include "engine/Monitor.h"
 
 #include "engine/StatusGrid.h"
+#include "probes/HostResolver.h"
 #include "probes/ProbeTypes.h"
 
 #include <QMetaObject>
@@ -84,6 +85,9 @@ void Monitor::do_check()
         m_view.setLogCommandsEnabled(false);
     m_view.setWindowIconImage(MonitorView::WindowIcon::Busy);
     m_cycle->savedRow = m_grid.currentRow();
+    // A name is looked up once per cycle, however many Targets use it.
+    if (m_probes.resolver)
+        m_probes.resolver->forgetAnswers();
     Q_EMIT cycleStarted();
     pump();
 }

@@ -1,3 +1,4 @@
+#include "probes/HostAddress.h"
 #include "probes/IcmpProbe.h"
 
 #include "NetNamespace.h"
@@ -446,6 +447,38 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE(outcomes.calls[3] + outcomes.calls[4], 0);
         orphan.reset();
+    }
+
+    // ICMPv6 through either kind of socket, which ping_group_range governs too;
+    // the hop limit stands in for the TTL.
+    void echoOverIpv6_data() { addKindRows(); }
+    void echoOverIpv6()
+    {
+        QFETCH(Kind, kind);
+        Sandbox sandbox;
+        if (const QString why = sandbox.prepareLoopback(kind, kind == Kind::Datagram); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        if (!IcmpEchoService::canOpen(kind, true))
+            QSKIP("this kind of ICMPv6 socket cannot be opened here (no IPv6?)");
+        Ipv6Bytes loopback {};
+        loopback[15] = 1;
+        IcmpEchoService service(kind);
+        TargetTable table;
+        GlobalSettings settings;
+        table[0].SmoothedRtt = 4.0;
+        PingCall call;
+        auto echo = pingcheck(service, HostAddress::fromIpv6(loopback), 2, 0, table, settings, call.sink());
+        QTRY_COMPARE(call.calls, 1);
+        QFile hopLimit(QStringLiteral("/proc/sys/net/ipv6/conf/lo/hop_limit"));
+        QVERIFY(hopLimit.open(QIODevice::ReadOnly));
+        const QRegularExpression expected(
+            QStringLiteral("^Reply from ::1: TTL = %1 Delay = (\\d+)ms \\(\\d+\\.\\dms\\) $")
+                .arg(QString::fromLatin1(hopLimit.readAll().trimmed())));
+        const auto match = expected.match(call.msg);
+        QVERIFY2(match.hasMatch(), qPrintable(call.msg));
+        QCOMPARE(int(call.code), 1);
+        QCOMPARE(table[0].SmoothedRtt, (4.0 * 4 + match.captured(1).toInt()) / 5);
+        QCOMPARE(service.activeKind(), Kind::Any);
     }
 
     void unableToOpen()
