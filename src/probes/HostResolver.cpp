@@ -30,7 +30,8 @@ constexpr int MaxThreadsInAll = 64;
 
 using Clock = std::chrono::steady_clock;
 
-// One family's addresses through gethostbyname2_r, in the order of the answer.
+// One family's addresses in the order of the answer: gethostbyname_r for IPv4,
+// as it always was, gethostbyname2_r for IPv6.
 template<class Address>
 HostEntry lookUp(const QByteArray &host, int family, std::vector<Address> HostEntry::*into)
 {
@@ -139,7 +140,7 @@ HostResolver::HostResolver(NameService service, QObject *parent)
 
 HostResolver::~HostResolver()
 {
-    // Lookups not yet started are dropped; the callbacks they hold belong to this thread.
+    // Lookups not yet started are dropped; those under way find no owner to answer.
     std::deque<std::function<void()>> dropped;
     std::lock_guard lock(m_shared->mutex);
     m_shared->owner = nullptr;
