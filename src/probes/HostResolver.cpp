@@ -23,8 +23,8 @@ namespace {
 constexpr int MaxLookupThreads = 8;
 // A lookup still running after this long is taken to wait for a name server
 // that does not answer, and no longer counts against MaxLookupThreads.
-constexpr auto SlowLookup = std::chrono::milliseconds(500);
-constexpr int PoolCheckMs = 100;
+constexpr auto SlowLookup = std::chrono::milliseconds(200);
+constexpr int PoolCheckMs = 50;
 // Threads in all, hung ones included; more dead names than this queue the rest.
 constexpr int MaxThreadsInAll = 64;
 

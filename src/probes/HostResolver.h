@@ -68,7 +68,7 @@ ResolveResult vbGetHostByName(const QString &name, const NameService &service = 
 // blocking the caller's thread. Answers are delivered on the thread that owns the
 // resolver. A name is looked up once however many ask for it, and its answer is
 // kept until forgetAnswers(). A lookup that hangs does not hold up the others:
-// one running for longer than half a second stops counting against the few
+// one running for longer than 0.2 s stops counting against the few
 // lookups that run at once. Destroying the resolver never waits for a lookup: one
 // still under way is left to finish on its own thread, and its answer is dropped.
 class HostResolver : public QObject
