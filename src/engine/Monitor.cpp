@@ -2,6 +2,7 @@
 
 #include "engine/StatusGrid.h"
 #include "probes/Descriptors.h"
+#include "probes/HostResolver.h"
 #include "probes/ProbeTypes.h"
 
 #include <QMetaObject>
@@ -90,6 +91,9 @@ void Monitor::do_check()
         m_view.setLogCommandsEnabled(false);
     m_view.setWindowIconImage(MonitorView::WindowIcon::Busy);
     m_cycle->savedRow = m_grid.currentRow();
+    // A name is looked up once per cycle, however many Targets use it.
+    if (m_probes.resolver)
+        m_probes.resolver->forgetAnswers();
     Q_EMIT cycleStarted();
     pump();
 }

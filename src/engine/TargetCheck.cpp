@@ -36,15 +36,20 @@ void TargetCheck::start()
     if (m_target.UseM || m_target.UsePX || m_target.UseP) {
         // Resolved on every check: the address of a name may change between cycles.
         m_kit.resolver->ResolveHostAddress(m_target.Hostname, this, [this](const ResolveResult &r) {
-            m_address = r.address;
-            if (r.address == NoAddress && descriptorsExhausted()) {
+            m_address = r.host;
+            if (!r.found() && descriptorsExhausted()) {
                 endForLocalShortage();
                 return;
             }
-            if (r.address == NoAddress) {
+            if (!r.found()) {
                 m_output = GetWinsockErrorText(r.error);
                 m_info = QStringLiteral("Unable to identify host");
                 m_result = 3;
+            } else if (const int missing = ipv6Unavailability(r.host)) {
+                // This machine cannot reach the host at all: its own fault, not the host's.
+                m_output = GetWinsockErrorText(missing);
+                m_info = ipv6UnavailableText();
+                m_result = 0;
             }
             runStep(Step::Agent);
         });

@@ -75,7 +75,7 @@ private:
     Target m_target;
     ProbeKit m_kit;
     int16_t m_timeout = 60;
-    uint32_t m_address = 0;
+    HostAddress m_address;
     ProbeStatus m_result = -1;
     QString m_info;
     QString m_output;

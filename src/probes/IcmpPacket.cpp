@@ -9,6 +9,8 @@ namespace {
 
 constexpr int MinIpHeaderSize = 20;
 constexpr uint8_t ProtocolIcmp = 1;
+constexpr int Ipv6HeaderSize = 40;
+constexpr uint8_t NextHeaderIcmp6 = 58;
 
 uint8_t byteAt(QByteArrayView bytes, qsizetype offset)
 {
@@ -178,6 +180,90 @@ uint32_t statusForIcmpError(uint8_t type, uint8_t code)
         return IcmpStatus::ParameterProblem;
     case IcmpType::SourceQuench:
         return IcmpStatus::SourceQuench;
+    default:
+        return IcmpStatus::Success;
+    }
+}
+
+QByteArray buildEchoRequest6(uint16_t identifier, uint16_t sequence)
+{
+    QByteArray packet = buildEchoRequest(identifier, sequence);
+    packet[0] = static_cast<char>(Icmp6Type::EchoRequest);
+    packet[2] = 0;
+    packet[3] = 0;
+    return packet;
+}
+
+std::optional<IcmpAnswer> parseIcmp6Message(QByteArrayView message)
+{
+    if (message.size() < IcmpHeaderSize)
+        return std::nullopt;
+    const uint8_t type = byteAt(message, 0);
+    const uint8_t code = byteAt(message, 1);
+    IcmpAnswer answer;
+    if (type == Icmp6Type::EchoReply) {
+        if (code != 0 || !carriesEchoData(message))
+            return std::nullopt;
+        answer.identifier = be16(message, 4);
+        answer.sequence = be16(message, 6);
+        return answer;
+    }
+    answer.status = statusForIcmp6Error(type, code);
+    if (answer.status == IcmpStatus::Success)
+        return std::nullopt;
+    // The error quotes the packet that caused it: our IPv6 header, which carries
+    // no extension headers, then the echo request.
+    const QByteArrayView quoted = message.sliced(IcmpHeaderSize);
+    if (quoted.size() < Ipv6HeaderSize + IcmpHeaderSize || (byteAt(quoted, 0) >> 4) != 6
+        || byteAt(quoted, 6) != NextHeaderIcmp6)
+        return std::nullopt;
+    const QByteArrayView quotedIcmp = quoted.sliced(Ipv6HeaderSize);
+    if (byteAt(quotedIcmp, 0) != Icmp6Type::EchoRequest || byteAt(quotedIcmp, 1) != 0)
+        return std::nullopt;
+    std::memcpy(answer.echoedTo6.data(), quoted.data() + 24, answer.echoedTo6.size());
+    answer.identifier = be16(quotedIcmp, 4);
+    answer.sequence = be16(quotedIcmp, 6);
+    return answer;
+}
+
+std::optional<uint16_t> parseQueuedEcho6(QByteArrayView message)
+{
+    if (message.size() < IcmpHeaderSize || byteAt(message, 0) != Icmp6Type::EchoRequest
+        || byteAt(message, 1) != 0)
+        return std::nullopt;
+    return be16(message, 6);
+}
+
+uint32_t statusForIcmp6Error(uint8_t type, uint8_t code)
+{
+    switch (type) {
+    case Icmp6Type::DestUnreachable:
+        switch (code) {
+        case 0: // no route to destination
+        case 2: // beyond scope of source address
+        case 6: // reject route to destination
+            return IcmpStatus::DestNetUnreachable;
+        case 1: // communication administratively prohibited
+        case 3: // address unreachable
+        case 5: // source address failed ingress/egress policy
+            return IcmpStatus::DestHostUnreachable;
+        case 4:
+            return IcmpStatus::DestPortUnreachable;
+        case 7: // error in source routing header
+            return IcmpStatus::BadRoute;
+        default:
+            return IcmpStatus::GeneralFailure;
+        }
+    case Icmp6Type::PacketTooBig:
+        return IcmpStatus::PacketTooBig;
+    case Icmp6Type::TimeExceeded:
+        if (code == 0)
+            return IcmpStatus::TtlExpiredTransit;
+        if (code == 1)
+            return IcmpStatus::TtlExpiredReassembly;
+        return IcmpStatus::GeneralFailure;
+    case Icmp6Type::ParameterProblem:
+        return IcmpStatus::ParameterProblem;
     default:
         return IcmpStatus::Success;
     }

@@ -9,6 +9,7 @@
 
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -81,6 +82,16 @@ QString GetIcmpStatusText(uint32_t status)
     }
 }
 
+namespace {
+
+QString replyAddress(const EchoReply &reply)
+{
+    return reply.ipv6 ? formatHostAddress(HostAddress::fromIpv6(reply.address6))
+                      : FormatDottedAddress(reply.address);
+}
+
+} // namespace
+
 PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
 {
     target.LastRtt = -1;
@@ -94,7 +105,7 @@ PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
         result = {3, QStringLiteral("No response from host to ICMP PING")};
     } else if (reply.status != IcmpStatus::Success) {
         result = {0,
-            QStringLiteral("Reply from ") + FormatDottedAddress(reply.address) + QStringLiteral(": ")
+            QStringLiteral("Reply from ") + replyAddress(reply) + QStringLiteral(": ")
                 + GetIcmpStatusText(reply.status) + QStringLiteral(" (") + QString::number(reply.status)
                 + QStringLiteral(")")};
     } else {
@@ -102,9 +113,9 @@ PingResult judgeEcho(const EchoOutcome &outcome, Target &target, int16_t decay)
         target.LastRtt = t;
         target.LastRttMicros = reply.rttMicros;
         result.code = 1;
-        result.msg = QStringLiteral("Reply from ") + FormatDottedAddress(reply.address)
-            + QStringLiteral(": TTL = ") + QString::number(reply.ttl) + QStringLiteral(" Delay = ")
-            + QString::number(t) + QStringLiteral("ms ");
+        result.msg = QStringLiteral("Reply from ") + replyAddress(reply) + QStringLiteral(": TTL = ")
+            + QString::number(reply.ttl) + QStringLiteral(" Delay = ") + QString::number(t)
+            + QStringLiteral("ms ");
         if (target.SmoothedRtt == -1.0) {
             target.SmoothedRtt = t;
         } else {
@@ -136,8 +147,42 @@ constexpr int ReadBudget = 256;
 constexpr size_t SequenceSpace = 65536;
 constexpr int SendRetryMs = 10;
 
-UniqueFd openIcmpSocket(SocketKind kind)
+UniqueFd openIcmp6Socket(SocketKind kind)
 {
+    const int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
+    UniqueFd fd(::socket(AF_INET6, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6));
+    if (!fd)
+        return {};
+    // The hop limit and traffic class stand in for the TTL and type of service;
+    // IPv6 routers never fragment, so there is no Don't Fragment to clear.
+    const int hops = EchoTtl;
+    const int trafficClass = EchoTos;
+    const int on = 1;
+    bool ok = ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_UNICAST_HOPS, &hops, sizeof hops) == 0
+        && ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_TCLASS, &trafficClass, sizeof trafficClass) == 0
+        && ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) == 0;
+    if (kind == SocketKind::Datagram) {
+        ok = ok && ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on) == 0;
+    } else {
+        icmp6_filter filter {};
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        for (const uint8_t type : {Icmp6Type::EchoReply, Icmp6Type::DestUnreachable, Icmp6Type::PacketTooBig,
+                 Icmp6Type::TimeExceeded, Icmp6Type::ParameterProblem})
+            ICMP6_FILTER_SETPASS(type, &filter);
+        ok = ok && ::setsockopt(fd.get(), IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) == 0;
+    }
+    if (!ok)
+        return {};
+    const int receiveBuffer = 1 << 21;
+    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    return fd;
+}
+
+UniqueFd openIcmpSocket(SocketKind kind, bool ipv6 = false)
+{
+    if (ipv6)
+        return openIcmp6Socket(kind);
     const int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
     UniqueFd fd(::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
     if (!fd)
@@ -172,6 +217,33 @@ UniqueFd openIcmpSocket(SocketKind kind)
     return fd;
 }
 
+// The address in `name`, if it is one of either family.
+std::optional<HostAddress> addressIn(const sockaddr_storage &name, socklen_t length)
+{
+    if (name.ss_family == AF_INET && length >= sizeof(sockaddr_in))
+        return HostAddress::fromIpv4(reinterpret_cast<const sockaddr_in &>(name).sin_addr.s_addr);
+    if (name.ss_family == AF_INET6 && length >= sizeof(sockaddr_in6)) {
+        Ipv6Bytes bytes;
+        std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in6 &>(name).sin6_addr, bytes.size());
+        return HostAddress::fromIpv6(bytes);
+    }
+    return std::nullopt;
+}
+
+void setReplyAddress(EchoReply &reply, const HostAddress &from)
+{
+    if (from.isIpv6)
+        reply.address6 = from.ipv6;
+    else
+        reply.address = from.ipv4;
+}
+
+// An ICMP error quotes the address but not the scope the echo was sent with.
+bool sameHost(const HostAddress &a, const HostAddress &b)
+{
+    return a.isIpv6 == b.isIpv6 && (a.isIpv6 ? a.ipv6 == b.ipv6 : a.ipv4 == b.ipv4);
+}
+
 class EchoImpl;
 
 } // namespace
@@ -179,12 +251,12 @@ class EchoImpl;
 class IcmpEchoService::Impl
 {
 public:
-    explicit Impl(SocketKind kind);
+    explicit Impl(SocketKind kind, bool ipv6 = false);
     ~Impl();
     Impl(const Impl &) = delete;
     Impl &operator=(const Impl &) = delete;
 
-    std::unique_ptr<Echo> send(uint32_t ipaddr, int timeoutMs, Done done);
+    std::unique_ptr<Echo> send(const HostAddress &address, int timeoutMs, Done done);
 
     // Ends the service's part in `echo`; closes the socket when it was the last
     // one. Returns true when that close failed.
@@ -203,10 +275,12 @@ private:
     void onReadable();
     void readRaw();
     void readDatagram();
+    void readIcmp6();
     void readErrorQueue();
-    void deliver(uint16_t sequence, EchoReply reply, std::optional<uint32_t> echoedTo);
+    void deliver(uint16_t sequence, EchoReply reply, std::optional<HostAddress> echoedTo);
 
     SocketKind m_kind;
+    const bool m_ipv6;
     SocketKind m_openKind = SocketKind::Any;
     uint16_t m_identifier;
     uint16_t m_nextSequence;
@@ -228,7 +302,7 @@ namespace {
 class EchoImpl final : public IcmpEchoService::Echo
 {
 public:
-    EchoImpl(IcmpEchoService::Impl *service, uint32_t destination, IcmpEchoService::Done done)
+    EchoImpl(IcmpEchoService::Impl *service, const HostAddress &destination, IcmpEchoService::Done done)
         : destination(destination)
         , m_service(service)
         , m_done(std::move(done))
@@ -260,7 +334,7 @@ public:
         m_timer.stop();
     }
 
-    const uint32_t destination;
+    const HostAddress destination;
     uint16_t sequence = 0;
     bool inFlight = false;
     bool sent = false;
@@ -288,8 +362,9 @@ private:
 
 } // namespace
 
-IcmpEchoService::Impl::Impl(SocketKind kind)
+IcmpEchoService::Impl::Impl(SocketKind kind, bool ipv6)
     : m_kind(kind)
+    , m_ipv6(ipv6)
     , m_identifier(static_cast<uint16_t>(QRandomGenerator::global()->generate()))
     , m_nextSequence(static_cast<uint16_t>(QRandomGenerator::global()->generate()))
     , m_buffer(ReceiveBufferSize)
@@ -305,9 +380,10 @@ IcmpEchoService::Impl::~Impl()
     closeSocket();
 }
 
-std::unique_ptr<IcmpEchoService::Echo> IcmpEchoService::Impl::send(uint32_t ipaddr, int timeoutMs, Done done)
+std::unique_ptr<IcmpEchoService::Echo> IcmpEchoService::Impl::send(
+    const HostAddress &address, int timeoutMs, Done done)
 {
-    auto echo = std::make_unique<EchoImpl>(this, ipaddr, std::move(done));
+    auto echo = std::make_unique<EchoImpl>(this, address, std::move(done));
     m_echoes.insert(echo.get());
     if (!ensureOpen()) {
         EchoOutcome outcome;
@@ -344,7 +420,7 @@ bool IcmpEchoService::Impl::ensureOpen()
     for (const SocketKind kind : order) {
         if (m_kind != SocketKind::Any && m_kind != kind)
             continue;
-        m_fd = openIcmpSocket(kind);
+        m_fd = openIcmpSocket(kind, m_ipv6);
         if (m_fd) {
             m_openKind = kind;
             break;
@@ -406,14 +482,14 @@ void IcmpEchoService::Impl::transmit(EchoImpl *echo)
 
 bool IcmpEchoService::Impl::sendNow(EchoImpl *echo)
 {
-    const QByteArray packet = buildEchoRequest(m_identifier, echo->sequence);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = echo->destination;
+    const QByteArray packet = m_ipv6 ? buildEchoRequest6(m_identifier, echo->sequence)
+                                     : buildEchoRequest(m_identifier, echo->sequence);
+    sockaddr_storage to {};
+    const socklen_t toLength = toSockaddr(echo->destination, 0, to);
     for (;;) {
         echo->sentAt = Clock::now();
         const ssize_t n = ::sendto(m_fd.get(), packet.constData(), static_cast<size_t>(packet.size()), 0,
-            reinterpret_cast<const sockaddr *>(&to), sizeof to);
+            reinterpret_cast<const sockaddr *>(&to), toLength);
         if (n >= 0) {
             echo->sent = true;
             return true;
@@ -431,6 +507,7 @@ bool IcmpEchoService::Impl::sendNow(EchoImpl *echo)
     EchoOutcome outcome;
     outcome.reply.answered = true;
     outcome.reply.address = 0;
+    outcome.reply.ipv6 = m_ipv6;
     outcome.reply.status = statusForSendError(err);
     echo->finish(outcome);
     return true;
@@ -460,7 +537,11 @@ void IcmpEchoService::Impl::flushSendQueue()
 
 void IcmpEchoService::Impl::onReadable()
 {
-    if (m_openKind == SocketKind::Raw) {
+    if (m_ipv6) {
+        readIcmp6();
+        if (m_openKind == SocketKind::Datagram)
+            readErrorQueue();
+    } else if (m_openKind == SocketKind::Raw) {
         readRaw();
     } else {
         readDatagram();
@@ -487,7 +568,8 @@ void IcmpEchoService::Impl::readRaw()
         reply.status = answer->status;
         reply.ttl = answer->ttl;
         deliver(answer->sequence, reply,
-            answer->status == IcmpStatus::Success ? std::nullopt : std::optional(answer->echoedTo));
+            answer->status == IcmpStatus::Success ? std::nullopt
+                                                  : std::optional(HostAddress::fromIpv4(answer->echoedTo)));
     }
 }
 
@@ -530,10 +612,54 @@ void IcmpEchoService::Impl::readDatagram()
     }
 }
 
+void IcmpEchoService::Impl::readIcmp6()
+{
+    for (int i = 0; i < ReadBudget; ++i) {
+        sockaddr_storage from {};
+        iovec iov {m_buffer.data(), m_buffer.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 4];
+        msghdr msg {};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(m_fd.get(), &msg, 0);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            // A datagram socket's queued error surfaces here once as an errno.
+            continue;
+        }
+        const auto answer = parseIcmp6Message(QByteArrayView(m_buffer.data(), n));
+        // A raw socket sees every ICMPv6 message of the host; ours carry our
+        // identifier. A datagram socket gets only its own, under the kernel's identifier.
+        if (!answer || (m_openKind == SocketKind::Raw && answer->identifier != m_identifier))
+            continue;
+        EchoReply reply;
+        reply.answered = true;
+        reply.status = answer->status;
+        if (const auto sender = addressIn(from, msg.msg_namelen))
+            setReplyAddress(reply, *sender);
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT
+                && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                int hops = 0;
+                std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
+                reply.ttl = hops;
+            }
+        }
+        deliver(answer->sequence, reply,
+            answer->status == IcmpStatus::Success ? std::nullopt
+                                                  : std::optional(HostAddress::fromIpv6(answer->echoedTo6)));
+    }
+}
+
 void IcmpEchoService::Impl::readErrorQueue()
 {
     for (int i = 0; i < ReadBudget; ++i) {
-        sockaddr_in original {};
+        sockaddr_storage original {};
         iovec iov {m_buffer.data(), m_buffer.size()};
         alignas(cmsghdr) char control[512];
         msghdr msg {};
@@ -550,46 +676,50 @@ void IcmpEchoService::Impl::readErrorQueue()
             return;
         }
         // The kernel hands back the request we sent; its sequence names the echo.
-        const auto sequence = parseQueuedEcho(QByteArrayView(m_buffer.data(), n));
+        const QByteArrayView queued(m_buffer.data(), n);
+        const auto sequence = m_ipv6 ? parseQueuedEcho6(queued) : parseQueuedEcho(queued);
         if (!sequence)
             continue;
+        const int level = m_ipv6 ? IPPROTO_IPV6 : IPPROTO_IP;
+        const int type = m_ipv6 ? IPV6_RECVERR : IP_RECVERR;
+        const socklen_t offenderSize = m_ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
         for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR
+            if (c->cmsg_level != level || c->cmsg_type != type
                 || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
                 continue;
             sock_extended_err ee {};
             std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-            if (ee.ee_origin != SO_EE_ORIGIN_ICMP)
+            if (ee.ee_origin != (m_ipv6 ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP))
                 continue;
             EchoReply reply;
             reply.answered = true;
-            reply.status = statusForIcmpError(ee.ee_type, ee.ee_code);
+            reply.status = m_ipv6 ? statusForIcmp6Error(ee.ee_type, ee.ee_code)
+                                  : statusForIcmpError(ee.ee_type, ee.ee_code);
             if (reply.status == IcmpStatus::Success)
                 continue;
             // The router that sent the error follows the record (SO_EE_OFFENDER).
-            if (c->cmsg_len >= CMSG_LEN(sizeof ee + sizeof(sockaddr_in))) {
-                sockaddr_in offender {};
-                std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-                if (offender.sin_family == AF_INET)
-                    reply.address = offender.sin_addr.s_addr;
+            if (c->cmsg_len >= CMSG_LEN(sizeof ee + offenderSize)) {
+                sockaddr_storage offender {};
+                std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, offenderSize);
+                if (const auto router = addressIn(offender, offenderSize); router && router->isIpv6 == m_ipv6)
+                    setReplyAddress(reply, *router);
             }
-            const bool knowsDestination =
-                msg.msg_namelen >= sizeof original && original.sin_family == AF_INET;
-            deliver(
-                *sequence, reply, knowsDestination ? std::optional(original.sin_addr.s_addr) : std::nullopt);
+            const auto destination = addressIn(original, msg.msg_namelen);
+            deliver(*sequence, reply, destination);
         }
     }
 }
 
-void IcmpEchoService::Impl::deliver(uint16_t sequence, EchoReply reply, std::optional<uint32_t> echoedTo)
+void IcmpEchoService::Impl::deliver(uint16_t sequence, EchoReply reply, std::optional<HostAddress> echoedTo)
 {
     const auto it = m_inFlight.find(sequence);
     // Late and duplicate answers find nothing here and are dropped.
     if (it == m_inFlight.end())
         return;
     EchoImpl *echo = it->second;
-    if (!echo->sent || (echoedTo && *echoedTo != echo->destination))
+    if (!echo->sent || (echoedTo && !sameHost(*echoedTo, echo->destination)))
         return;
+    reply.ipv6 = m_ipv6;
     m_inFlight.erase(it);
     echo->inFlight = false;
     const auto elapsed = Clock::now() - echo->sentAt;
@@ -603,29 +733,44 @@ void IcmpEchoService::Impl::deliver(uint16_t sequence, EchoReply reply, std::opt
 IcmpEchoService::IcmpEchoService(SocketKind kind, QObject *parent)
     : QObject(parent)
     , m_impl(std::make_unique<Impl>(kind))
+    , m_impl6(std::make_unique<Impl>(kind, true))
 { }
 
 IcmpEchoService::~IcmpEchoService() = default;
 
 std::unique_ptr<IcmpEchoService::Echo> IcmpEchoService::sendEcho(uint32_t ipaddr, int timeoutMs, Done done)
 {
-    return m_impl->send(ipaddr, timeoutMs, std::move(done));
+    return m_impl->send(HostAddress::fromIpv4(ipaddr), timeoutMs, std::move(done));
+}
+
+std::unique_ptr<IcmpEchoService::Echo> IcmpEchoService::sendEcho(
+    const HostAddress &address, int timeoutMs, Done done)
+{
+    return (address.isIpv6 ? m_impl6 : m_impl)->send(address, timeoutMs, std::move(done));
 }
 
 IcmpEchoService::SocketKind IcmpEchoService::activeKind() const
 {
-    return m_impl->activeKind();
+    const SocketKind kind = m_impl->activeKind();
+    return kind != SocketKind::Any ? kind : m_impl6->activeKind();
 }
 
-bool IcmpEchoService::canOpen(SocketKind kind)
+bool IcmpEchoService::canOpen(SocketKind kind, bool ipv6)
 {
     if (kind == SocketKind::Any)
-        return canOpen(SocketKind::Datagram) || canOpen(SocketKind::Raw);
-    return openIcmpSocket(kind).valid();
+        return canOpen(SocketKind::Datagram, ipv6) || canOpen(SocketKind::Raw, ipv6);
+    return openIcmpSocket(kind, ipv6).valid();
 }
 
 std::unique_ptr<IcmpEchoService::Echo> pingcheck(IcmpEchoService &service, uint32_t ipaddr, int16_t timeOut,
     int16_t idx, TargetTable &table, const GlobalSettings &settings,
+    std::function<void(ProbeStatus, const QString &)> done)
+{
+    return pingcheck(service, HostAddress::fromIpv4(ipaddr), timeOut, idx, table, settings, std::move(done));
+}
+
+std::unique_ptr<IcmpEchoService::Echo> pingcheck(IcmpEchoService &service, const HostAddress &address,
+    int16_t timeOut, int16_t idx, TargetTable &table, const GlobalSettings &settings,
     std::function<void(ProbeStatus, const QString &)> done)
 {
     // Judged against this copy when the table no longer holds the Target by the time the answer comes.
@@ -636,7 +781,7 @@ std::unique_ptr<IcmpEchoService::Echo> pingcheck(IcmpEchoService &service, uint3
         snapshot.LastRtt = table[idx].LastRtt;
     }
     const quint64 generation = table.generation();
-    return service.sendEcho(ipaddr, static_cast<int>(timeOut) * 1000,
+    return service.sendEcho(address, static_cast<int>(timeOut) * 1000,
         [&table, &settings, idx, generation, snapshot, done = std::move(done)](
             const EchoOutcome &outcome) mutable {
             const bool sameTarget = table.generation() == generation && table.isValidIndex(idx);

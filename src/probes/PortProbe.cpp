@@ -101,9 +101,9 @@ ProbeOutcome connectFailure(int wsaCode, int16_t port)
 class PortProbe::Impl
 {
 public:
-    Impl(uint32_t ipaddr, int16_t port, int16_t timeOut, bool dosend, AbortFlag abort, ProgressSink progress,
-        Finished finished)
-        : m_ipaddr(ipaddr)
+    Impl(const HostAddress &address, int16_t port, int16_t timeOut, bool dosend, AbortFlag abort,
+        ProgressSink progress, Finished finished)
+        : m_address(address)
         , m_port(port)
         , m_timeOut(timeOut)
         , m_dosend(dosend)
@@ -142,7 +142,8 @@ private:
 
     void start()
     {
-        m_fd = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        const int family = m_address.isIpv6 ? AF_INET6 : AF_INET;
+        m_fd = UniqueFd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!m_fd) {
             // Not the host's fault: the check says so in words and is not taken for DOWN.
             if (errno == EMFILE || errno == ENFILE) {
@@ -168,11 +169,9 @@ private:
     void connectStep()
     {
         m_bytes.clear();
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(uint16_t(m_port));
-        address.sin_addr.s_addr = m_ipaddr;
-        if (::connect(m_fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0) {
+        sockaddr_storage address {};
+        const socklen_t length = toSockaddr(m_address, uint16_t(m_port), address);
+        if (::connect(m_fd.get(), reinterpret_cast<const sockaddr *>(&address), length) == 0) {
             connected();
             return;
         }
@@ -404,7 +403,7 @@ private:
         yieldThen([this, status, text = std::move(text)] { finishNow(status, text); });
     }
 
-    const uint32_t m_ipaddr;
+    const HostAddress m_address;
     const int16_t m_port;
     const int16_t m_timeOut;
     const bool m_dosend;
@@ -431,11 +430,17 @@ private:
     QTimer m_yieldTimer;
 };
 
+PortProbe::PortProbe(const HostAddress &address, int16_t port, int16_t timeOut, bool dosend,
+    AbortFlag abortRequested, ProgressSink progress, Finished finished, QObject *parent)
+    : QObject(parent)
+    , m_impl(std::make_unique<Impl>(address, port, timeOut, dosend, std::move(abortRequested),
+          std::move(progress), std::move(finished)))
+{ }
+
 PortProbe::PortProbe(uint32_t ipaddr, int16_t port, int16_t timeOut, bool dosend, AbortFlag abortRequested,
     ProgressSink progress, Finished finished, QObject *parent)
-    : QObject(parent)
-    , m_impl(std::make_unique<Impl>(
-          ipaddr, port, timeOut, dosend, std::move(abortRequested), std::move(progress), std::move(finished)))
+    : PortProbe(HostAddress::fromIpv4(ipaddr), port, timeOut, dosend, std::move(abortRequested),
+        std::move(progress), std::move(finished), parent)
 { }
 
 PortProbe::~PortProbe() = default;
@@ -450,6 +455,13 @@ std::unique_ptr<PortProbe> checkport(uint32_t ipaddr, int16_t port, int16_t time
 {
     return std::make_unique<PortProbe>(
         ipaddr, port, timeOut, dosend, std::move(abortRequested), std::move(progress), std::move(finished));
+}
+
+std::unique_ptr<PortProbe> checkport(const HostAddress &address, int16_t port, int16_t timeOut, bool dosend,
+    AbortFlag abortRequested, ProgressSink progress, PortProbe::Finished finished)
+{
+    return std::make_unique<PortProbe>(
+        address, port, timeOut, dosend, std::move(abortRequested), std::move(progress), std::move(finished));
 }
 
 } // namespace sentrel

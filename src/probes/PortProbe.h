@@ -1,5 +1,6 @@
 #pragma once
 
+#include "probes/HostAddress.h"
 #include "probes/ProbeTypes.h"
 
 #include <QByteArray>
@@ -59,6 +60,8 @@ class PortProbe : public QObject
 public:
     using Finished = std::function<void(ProbeStatus status, const QString &reply)>;
 
+    PortProbe(const HostAddress &address, int16_t port, int16_t timeOut, bool dosend,
+        AbortFlag abortRequested, ProgressSink progress, Finished finished, QObject *parent = nullptr);
     PortProbe(uint32_t ipaddr, int16_t port, int16_t timeOut, bool dosend, AbortFlag abortRequested,
         ProgressSink progress, Finished finished, QObject *parent = nullptr);
     ~PortProbe() override;
@@ -78,6 +81,10 @@ private:
 // waits pass without data, an error occurs or the abort flag is seen. The result
 // and the normalised reply arrive through `finished`, never inside this call.
 std::unique_ptr<PortProbe> checkport(uint32_t ipaddr, int16_t port, int16_t timeOut, bool dosend,
+    AbortFlag abortRequested, ProgressSink progress, PortProbe::Finished finished);
+
+// The same over IPv4 or IPv6, with the same texts, reads, bounds and results.
+std::unique_ptr<PortProbe> checkport(const HostAddress &address, int16_t port, int16_t timeOut, bool dosend,
     AbortFlag abortRequested, ProgressSink progress, PortProbe::Finished finished);
 
 } // namespace sentrel

@@ -152,7 +152,7 @@ void ConfigDialog::buildControls()
     Label4->setBuddy(txtdesc);
     auto *Label1 = label(this, "Label1", "&Hostname", 120, 720, 975, 255);
     txthostname =
-        textBox(this, "txthostname", 120, 960, 3135, 285, "Dotted IP address, or resolvable hostname");
+        textBox(this, "txthostname", 120, 960, 3135, 285, "IPv4 or IPv6 address, or resolvable host name");
     Label1->setBuddy(txthostname);
 
     Frame1 = frame(this, "Frame1", "Monitoring method", 120, 1320, 3135, 1815);

@@ -185,6 +185,26 @@ private Q_SLOTS:
         QCOMPARE(rig.grid.txtdata(), t.Output);
     }
 
+    // However many Targets use a name, it is looked up once per cycle.
+    void sharedNameLookedUpOncePerCycle()
+    {
+        CycleRig rig;
+        auto web = peer("HTTP/1.0 200 OK\r\n");
+        QVERIFY(web);
+        rig.names.set(QStringLiteral("web.test"), web->address());
+        for (int i = 0; i < 5; ++i)
+            rig.addPortCheck(QStringLiteral("Web%1").arg(i), QStringLiteral("web.test"), web->port());
+        rig.grid.load_display();
+        QVERIFY(rig.runCycle());
+        QCOMPARE(rig.names.lookups(), 1);
+        QCOMPARE(web->acceptedCount(), 5);
+        // The next cycle asks again: the address of a name may change between cycles.
+        rig.names.remove(QStringLiteral("web.test"));
+        QVERIFY(rig.runCycle());
+        QCOMPARE(rig.names.lookups(), 2);
+        QCOMPARE(rig.rowText(4), QStringLiteral("Web4|* DOWN *|Unable to identify host"));
+    }
+
     void alertSwitchesOff()
     {
         CycleRig rig;

@@ -63,6 +63,29 @@ QByteArray error(uint8_t type, uint8_t code, int quotedBytes = EchoRequestSize, 
     return errorQuoting(ipv4("10.0.0.1", "10.9.9.9", 1, request, quotedOptionWords), type, code);
 }
 
+// An IPv6 header (no extension headers) from `src` to `dst` around `payload`.
+QByteArray ipv6(const char *src, const char *dst, const QByteArray &payload, uint8_t nextHeader = 58)
+{
+    QByteArray header(40, '\0');
+    header[0] = 0x60;
+    header.replace(4, 2, be16(static_cast<uint16_t>(payload.size())));
+    header[6] = static_cast<char>(nextHeader);
+    header[7] = 1;
+    Ipv6Bytes bytes;
+    ::inet_pton(AF_INET6, src, bytes.data());
+    header.replace(8, 16, QByteArray(reinterpret_cast<const char *>(bytes.data()), 16));
+    ::inet_pton(AF_INET6, dst, bytes.data());
+    header.replace(24, 16, QByteArray(reinterpret_cast<const char *>(bytes.data()), 16));
+    return header + payload;
+}
+
+// An ICMPv6 error quoting the first `quotedBytes` of our request to 2001:db8::10.
+QByteArray error6(uint8_t type, uint8_t code, int quotedBytes = EchoRequestSize, uint8_t nextHeader = 58)
+{
+    const QByteArray request = buildEchoRequest6(0x1234, 7).left(quotedBytes);
+    return icmp(type, code, ipv6("2001:db8::1", "2001:db8::10", request, nextHeader), 0, 1280);
+}
+
 QByteArray with(QByteArray bytes, int at, const QByteArray &value)
 {
     return bytes.replace(at, value.size(), value);
@@ -236,6 +259,87 @@ private Q_SLOTS:
         QFETCH(int, type);
         QFETCH(int, code);
         QTEST(statusForIcmpError(uint8_t(type), uint8_t(code)), "status");
+    }
+
+    // What an ICMPv6 socket of either kind reads: replies, errors quoting our
+    // requests, and the requests a datagram socket hands back from its error queue.
+    void icmp6Messages_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<int>("status"); // -1: not recognised
+        QTest::addColumn<int>("sequence");
+        QTest::addColumn<QString>("echoedTo");
+        QTest::addColumn<int>("queued"); // sequence of our queued request, -1: none
+        const QString none;
+        const QString target = QStringLiteral("2001:db8::10");
+        QTest::newRow("echo reply") << icmp(129, 0, Data, 0x1234, 0xFFFE) << 0 << 0xFFFE << none << -1;
+        QTest::newRow("reply with code 1") << icmp(129, 1) << -1 << 0 << none << -1;
+        QTest::newRow("reply with other data") << icmp(129, 0, Data.toUpper()) << -1 << 0 << none << -1;
+        QTest::newRow("reply with 63 data bytes") << icmp(129, 0, Data.chopped(1)) << -1 << 0 << none << -1;
+        QTest::newRow("IPv4 echo reply type") << icmp(0, 0) << -1 << 0 << none << -1;
+        QTest::newRow("address unreachable") << error6(1, 3) << 11003 << 7 << target << -1;
+        QTest::newRow("no route") << error6(1, 0) << 11002 << 7 << target << -1;
+        QTest::newRow("port unreachable") << error6(1, 4) << 11005 << 7 << target << -1;
+        QTest::newRow("packet too big") << error6(2, 0) << 11009 << 7 << target << -1;
+        QTest::newRow("hop limit exceeded, 8 bytes quoted") << error6(3, 0, 8) << 11013 << 7 << target << -1;
+        QTest::newRow("parameter problem") << error6(4, 1) << 11015 << 7 << target << -1;
+        QTest::newRow("error quoting 7 bytes") << error6(1, 3, 7) << -1 << 0 << none << -1;
+        QTest::newRow("error quoting an extension header") << error6(1, 3, 72, 0) << -1 << 0 << none << -1;
+        QTest::newRow("error quoting an IPv4 header")
+            << icmp(1, 3, ipv4("10.0.0.1", "10.9.9.9", 1, buildEchoRequest(0x1234, 7))) << -1 << 0 << none
+            << -1;
+        QTest::newRow("error quoting an echo reply")
+            << icmp(1, 3, ipv6("2001:db8::1", "2001:db8::10", icmp(129, 0))) << -1 << 0 << none << -1;
+        QTest::newRow("redirect is no failure") << error6(137, 0) << -1 << 0 << none << -1;
+        QTest::newRow("empty") << QByteArray() << -1 << 0 << none << -1;
+        QTest::newRow("our request") << buildEchoRequest6(77, 0xFFFF) << -1 << 0 << none << 0xFFFF;
+        QTest::newRow("request header only") << buildEchoRequest6(77, 12).left(8) << -1 << 0 << none << 12;
+        QTest::newRow("request 7 bytes") << buildEchoRequest6(77, 12).left(7) << -1 << 0 << none << -1;
+        QTest::newRow("IPv4 request") << buildEchoRequest(77, 12) << -1 << 0 << none << -1;
+    }
+    void icmp6Messages()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(int, status);
+        const auto answer = parseIcmp6Message(ExactBytes(message).view());
+        QCOMPARE(answer ? int(answer->status) : -1, status);
+        const auto queued = parseQueuedEcho6(ExactBytes(message).view());
+        QTEST(queued ? int(*queued) : -1, "queued");
+        if (!answer)
+            return;
+        QCOMPARE(answer->identifier, uint16_t(0x1234));
+        QTEST(int(answer->sequence), "sequence");
+        QTEST(answer->status ? formatHostAddress(HostAddress::fromIpv6(answer->echoedTo6)) : QString(),
+            "echoedTo");
+        // Every cut is rejected without reading past it.
+        for (int size = 0; size < message.size(); ++size) {
+            const auto cut = parseIcmp6Message(ExactBytes(message.left(size)).view());
+            QVERIFY2(!cut || (answer->status && size >= 8 + 40 + 8), qPrintable(QString::number(size)));
+        }
+    }
+
+    void icmp6ErrorStatus_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<uint>("status");
+        const std::tuple<const char *, int, int, uint> table[] = {{"no route", 1, 0, 11002},
+            {"administratively prohibited", 1, 1, 11003}, {"beyond scope", 1, 2, 11002},
+            {"address unreachable", 1, 3, 11003}, {"port unreachable", 1, 4, 11005},
+            {"source address policy", 1, 5, 11003}, {"reject route", 1, 6, 11002},
+            {"source routing header", 1, 7, 11012}, {"unassigned unreachable code", 1, 8, 11050},
+            {"packet too big", 2, 0, 11009}, {"hop limit exceeded", 3, 0, 11013},
+            {"reassembly time exceeded", 3, 1, 11014}, {"time exceeded, other code", 3, 2, 11050},
+            {"parameter problem", 4, 2, 11015}, {"echo reply is no error", 129, 0, 0},
+            {"unassigned error type", 5, 0, 0}};
+        for (const auto &[name, type, code, status] : table)
+            QTest::newRow(name) << type << code << status;
+    }
+    void icmp6ErrorStatus()
+    {
+        QFETCH(int, type);
+        QFETCH(int, code);
+        QTEST(statusForIcmp6Error(uint8_t(type), uint8_t(code)), "status");
     }
 
     void sendErrorStatus()

@@ -1,3 +1,4 @@
+#include "probes/HostAddress.h"
 #include "probes/IcmpProbe.h"
 
 #include "NetNamespace.h"
@@ -103,6 +104,43 @@ public:
                         .arg(hostLink));
         if (rateLimited && !runTool(QStringLiteral("tc"), shaping, &error))
             return QStringLiteral("cannot limit the link's rate: ") + error;
+        return enter(host, kind);
+    }
+
+    // The same over IPv6: host fd60::1, router fd60::2; the router answers for
+    // fd61::/64 with "no route" and silently drops fd62::/64.
+    QString prepareRouted6(Kind kind)
+    {
+        if (const QString why = namespaceUnavailableReason(); !why.isEmpty())
+            return QStringLiteral("the routed cases need network namespaces, but ") + why;
+        NetNamespace &host = add(QStringLiteral("host6"));
+        NetNamespace &router = add(QStringLiteral("router6"));
+        if (!host.isValid() || !router.isValid())
+            return failure(host.isValid() ? router : host);
+        const QString pid = QString::number(QCoreApplication::applicationPid());
+        const QString hostLink = QStringLiteral("wh") + pid;
+        const QString routerLink = QStringLiteral("wr") + pid;
+        QString error;
+        if (!runIp(words(QStringLiteral("link add %1 netns %2 type veth peer name %3 netns %4")
+                             .arg(hostLink, host.name(), routerLink, router.name())),
+                &error))
+            return QStringLiteral("cannot create a veth pair: ") + error;
+        const QList<std::pair<NetNamespace *, QString>> setup {
+            {&host, QStringLiteral("addr add fd60::1/64 dev %1 nodad").arg(hostLink)},
+            {&host, QStringLiteral("link set up dev ") + hostLink},
+            {&host, QStringLiteral("-6 route add default via fd60::2")},
+            {&router, QStringLiteral("addr add fd60::2/64 dev %1 nodad").arg(routerLink)},
+            {&router, QStringLiteral("link set up dev ") + routerLink},
+            {&router, QStringLiteral("-6 route add unreachable fd61::/64")},
+            {&router, QStringLiteral("-6 route add blackhole fd62::/64")}};
+        for (const auto &[ns, command] : setup) {
+            if (!ns->ip(words(command)))
+                return failure(*ns);
+        }
+        if (!router.writeSysctl(QStringLiteral("net/ipv6/conf/all/forwarding"), "1"))
+            return failure(router);
+        if (kind == Kind::Datagram && !openPingRange(host))
+            return failure(host);
         return enter(host, kind);
     }
 
@@ -452,6 +490,38 @@ private Q_SLOTS:
         orphan.reset();
     }
 
+    // ICMPv6 through either kind of socket, which ping_group_range governs too;
+    // the hop limit stands in for the TTL.
+    void echoOverIpv6_data() { addKindRows(); }
+    void echoOverIpv6()
+    {
+        QFETCH(Kind, kind);
+        Sandbox sandbox;
+        if (const QString why = sandbox.prepareLoopback(kind, kind == Kind::Datagram); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        if (!IcmpEchoService::canOpen(kind, true))
+            QSKIP("this kind of ICMPv6 socket cannot be opened here (no IPv6?)");
+        Ipv6Bytes loopback {};
+        loopback[15] = 1;
+        IcmpEchoService service(kind);
+        TargetTable table;
+        GlobalSettings settings;
+        table[0].SmoothedRtt = 4.0;
+        PingCall call;
+        auto echo = pingcheck(service, HostAddress::fromIpv6(loopback), 2, 0, table, settings, call.sink());
+        QTRY_COMPARE(call.calls, 1);
+        QFile hopLimit(QStringLiteral("/proc/sys/net/ipv6/conf/lo/hop_limit"));
+        QVERIFY(hopLimit.open(QIODevice::ReadOnly));
+        const QRegularExpression expected(
+            QStringLiteral("^Reply from ::1: TTL = %1 Delay = (\\d+)ms \\(\\d+\\.\\dms\\) $")
+                .arg(QString::fromLatin1(hopLimit.readAll().trimmed())));
+        const auto match = expected.match(call.msg);
+        QVERIFY2(match.hasMatch(), qPrintable(call.msg));
+        QCOMPARE(int(call.code), 1);
+        QCOMPARE(table[0].SmoothedRtt, (4.0 * 4 + match.captured(1).toInt()) / 5);
+        QCOMPARE(service.activeKind(), Kind::Any);
+    }
+
     void unableToOpen()
     {
         // A fresh namespace lets no group open ICMP datagram sockets.
@@ -513,6 +583,45 @@ private Q_SLOTS:
         QCOMPARE(service.activeKind(), Kind::Any);
         if (call.code == 3)
             QVERIFY(clock.elapsed() >= 1000);
+    }
+
+    void routedPingcheck6_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("msg");
+        for (const Kind kind : {Kind::Raw, Kind::Datagram}) {
+            const char *name = kind == Kind::Raw ? "raw" : "datagram";
+            QTest::addRow("no route, %s", name)
+                << kind << QStringLiteral("fd61::7") << 0
+                << QStringLiteral("Reply from fd60::2: Dest Network Not Reachable (11002)");
+            QTest::addRow("silence, %s", name) << kind << QStringLiteral("fd62::7") << 3
+                                               << QStringLiteral("No response from host to ICMP PING");
+        }
+    }
+    void routedPingcheck6()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QString, destination);
+        Sandbox sandbox;
+        if (const QString why = sandbox.prepareRouted6(kind); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const std::optional<Ipv6Literal> to = parseIpv6Literal(destination);
+        QVERIFY(to);
+
+        IcmpEchoService service(kind);
+        TargetTable table;
+        GlobalSettings settings;
+        table[0].SmoothedRtt = -1;
+        PingCall call;
+        // Two seconds, as in a cycle: the first request waits for neighbour discovery on the fresh link.
+        auto echo = pingcheck(service, to->address, 2, 0, table, settings, call.sink());
+        QTRY_COMPARE_WITH_TIMEOUT(call.calls, 1, 5000);
+        QTEST(call.msg, "msg");
+        QTEST(int(call.code), "code");
+        QCOMPARE(table[0].SmoothedRtt, -1.0);
+        QCOMPARE(service.activeKind(), Kind::Any);
     }
 
     void pingcheckUpdatesTheTarget()

@@ -17,6 +17,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <net/if.h>
 #include <netdb.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -95,11 +96,34 @@ const char *const HostsOrderChildVariable = "SENTREL_TEST_HOSTS_FILE";
 
 // Looks up "two.sentrel.test" with the given file in place of /etc/hosts, in a
 // mount namespace of its own, and prints the addresses in the order they came.
+const char *const HostsNamesChildVariable = "SENTREL_TEST_HOSTS_NAMES";
+
+// With SENTREL_TEST_HOSTS_NAMES set ("nsswitch-file name name ..."), looks up each
+// name instead, asking the hosts file alone, and prints "name: address address"
+// with the IPv4 addresses before the IPv6 ones.
 int hostsOrderChild(const QByteArray &hostsFile)
 {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
         || ::mount(hostsFile.constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
         return 77;
+    if (qEnvironmentVariableIsSet(HostsNamesChildVariable)) {
+        // Only the hosts file is asked, so that names it lacks never reach a name server.
+        if (::mount(qgetenv(HostsNamesChildVariable).split(' ').first().constData(), "/etc/nsswitch.conf",
+                nullptr, MS_BIND, nullptr)
+            != 0)
+            return 77;
+        for (const QString &name :
+            qEnvironmentVariable(HostsNamesChildVariable).split(QLatin1Char(' ')).mid(1)) {
+            const HostEntry entry = systemNameService(name);
+            QStringList found;
+            for (const uint32_t address : entry.addresses)
+                found << FormatDottedAddress(address);
+            for (const Ipv6Bytes &address : entry.addresses6)
+                found << formatHostAddress(HostAddress::fromIpv6(address));
+            std::printf("%s: %s\n", qPrintable(name), qPrintable(found.join(QLatin1Char(' '))));
+        }
+        return 0;
+    }
     for (const uint32_t address : systemNameService(QStringLiteral("two.sentrel.test")).addresses)
         std::printf("%s\n", qPrintable(FormatDottedAddress(address)));
     return 0;
@@ -301,6 +325,145 @@ private Q_SLOTS:
             QSKIP("cannot put another hosts file in place here (needs a mount namespace, root)");
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(child.readAllStandardOutput(), QByteArrayLiteral("127.0.0.9\n127.0.0.3\n"));
+    }
+
+    // IPv6 literals need no lookup; a name is checked on its first IPv4 address,
+    // and on its first IPv6 address only when it has no IPv4 one.
+    void ipv6LiteralsAndNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("address"); // empty: not found
+        QTest::addColumn<uint>("scope");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("looksUp");
+        const uint lo = ::if_nametoindex("lo");
+        QTest::newRow("loopback") << QStringLiteral("::1") << QStringLiteral("::1") << 0u << 0 << false;
+        QTest::newRow("in brackets") << QStringLiteral("[::1]") << QStringLiteral("::1") << 0u << 0 << false;
+        QTest::newRow("documentation")
+            << QStringLiteral("2001:DB8:0::10") << QStringLiteral("2001:db8::10") << 0u << 0 << false;
+        QTest::newRow("zone by name")
+            << QStringLiteral("fe80::1%lo") << QStringLiteral("fe80::1") << lo << 0 << false;
+        QTest::newRow("zone by number in brackets")
+            << QStringLiteral("[fe80::1%3]") << QStringLiteral("fe80::1") << 3u << 0 << false;
+        QTest::newRow("unknown zone")
+            << QStringLiteral("fe80::1%nosuch0") << QString() << 0u << 10049 << false;
+        QTest::newRow("IPv4-mapped is IPv4")
+            << QStringLiteral("::ffff:127.0.0.9") << QStringLiteral("127.0.0.9") << 0u << 0 << false;
+        QTest::newRow("half a bracket is a name")
+            << QStringLiteral("[::1") << QString() << 0u << 11001 << true;
+        QTest::newRow("empty zone is a name")
+            << QStringLiteral("fe80::1%") << QString() << 0u << 11001 << true;
+        QTest::newRow("only AAAA records")
+            << QStringLiteral("six") << QStringLiteral("fd00::9") << 0u << 0 << true;
+        QTest::newRow("IPv4 wins over a first IPv6")
+            << QStringLiteral("both") << QStringLiteral("127.0.0.7") << 0u << 0 << true;
+    }
+    void ipv6LiteralsAndNames()
+    {
+        QFETCH(QString, name);
+        QStringList asked;
+        HostResolver r([&](const QString &n) {
+            asked << n;
+            HostEntry entry {{}, WsaError::HostNotFound, {}};
+            Ipv6Bytes a {};
+            if (n == QStringLiteral("six")) {
+                for (const char *text : {"fd00::9", "fd00::3"}) {
+                    ::inet_pton(AF_INET6, text, a.data());
+                    entry.addresses6.push_back(a);
+                }
+                entry.error = 0;
+            } else if (n == QStringLiteral("both")) {
+                ::inet_pton(AF_INET6, "::1", a.data());
+                entry = {{inet_addr("127.0.0.7")}, 0, {a}};
+            }
+            return entry;
+        });
+        QObject ctx;
+        std::optional<ResolveResult> got;
+        r.ResolveHostAddress(name, &ctx, [&](const ResolveResult &res) { got = res; });
+        QVERIFY(!got);
+        QTRY_VERIFY(got);
+        QTEST(got->found() ? formatHostAddress(got->host) : QString(), "address");
+        QTEST(got->host.scopeId, "scope");
+        QTEST(got->error, "error");
+        // IPv4 callers see the IPv4 address only.
+        QCOMPARE(got->address, got->found() && !got->host.isIpv6 ? got->host.ipv4 : NoAddress);
+        QFETCH(bool, looksUp);
+        QCOMPARE(asked, looksUp ? QStringList {name} : QStringList {});
+    }
+
+    // Dead names neither queue the others nor get asked again; a name asked for
+    // by many is looked up once until the answers are forgotten.
+    void slowNamesHoldUpNoOthers()
+    {
+        auto release = std::make_shared<QSemaphore>();
+        auto lookups = std::make_shared<QAtomicInt>();
+        HostResolver resolver([release, lookups](const QString &n) {
+            if (n.startsWith(QStringLiteral("dead")))
+                release->acquire();
+            lookups->ref();
+            return HostEntry {{inet_addr("127.0.0.1")}, 0, {}};
+        });
+        QObject context;
+        int deadAnswers = 0;
+        int liveAnswers = 0;
+        const auto ask = [&](const QString &name, int *count) {
+            resolver.ResolveHostAddress(name, &context, [count](const ResolveResult &r) {
+                if (r.found())
+                    ++*count;
+            });
+        };
+        for (int i = 0; i < 16; ++i) {
+            ask(QStringLiteral("dead%1.test").arg(i), &deadAnswers);
+            ask(QStringLiteral("dead%1.test").arg(i), &deadAnswers);
+        }
+        for (int i = 0; i < 300; ++i)
+            ask(QStringLiteral("live%1.test").arg(i % 100), &liveAnswers);
+        QTRY_COMPARE_WITH_TIMEOUT(liveAnswers, 300, 10000);
+        QCOMPARE(lookups->loadRelaxed(), 100);
+        ask(QStringLiteral("live7.test"), &liveAnswers);
+        QTRY_COMPARE(liveAnswers, 301);
+        QCOMPARE(lookups->loadRelaxed(), 100);
+        resolver.forgetAnswers();
+        ask(QStringLiteral("live7.test"), &liveAnswers);
+        QTRY_COMPARE(liveAnswers, 302);
+        QCOMPARE(lookups->loadRelaxed(), 101);
+        release->release(16);
+        QTRY_COMPARE(deadAnswers, 32);
+        QCOMPARE(lookups->loadRelaxed(), 117);
+    }
+
+    // The system's name service gives a name's IPv6 addresses, in the hosts file's
+    // order, only when it has no IPv4 address.
+    void systemServiceFallsBackToIpv6()
+    {
+        if (!hostsFileFirst())
+            QSKIP("the name service does not ask the hosts file first; the lookup could leave the machine");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile hosts(dir.filePath(QStringLiteral("hosts")));
+        QVERIFY(hosts.open(QIODevice::WriteOnly));
+        hosts.write("fd00:5::9 six.sentrel.test\nfd00:5::3 six.sentrel.test\n"
+                    "fd00:5::1 both.sentrel.test\n127.0.0.7 both.sentrel.test\n");
+        hosts.close();
+        QFile nsswitch(dir.filePath(QStringLiteral("nsswitch.conf")));
+        QVERIFY(nsswitch.open(QIODevice::WriteOnly));
+        nsswitch.write("hosts: files\n");
+        nsswitch.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QString::fromLatin1(HostsOrderChildVariable), hosts.fileName());
+        env.insert(QString::fromLatin1(HostsNamesChildVariable),
+            nsswitch.fileName() + QStringLiteral(" six.sentrel.test both.sentrel.test none.sentrel.test"));
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(10000));
+        if (child.exitCode() == 77)
+            QSKIP("cannot put another hosts file in place here (needs a mount namespace, root)");
+        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(child.readAllStandardOutput(),
+            QByteArrayLiteral("six.sentrel.test: fd00:5::9 fd00:5::3\nboth.sentrel.test: 127.0.0.7\n"
+                              "none.sentrel.test: \n"));
     }
 
     void systemLookupOfLocalhost()

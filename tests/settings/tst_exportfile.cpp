@@ -161,6 +161,16 @@ private Q_SLOTS:
         QCOMPARE(r.targets[1].Hostname, QStringLiteral("next"));
     }
 
+    // The longest IPv6 literal, with brackets and the longest interface name as its zone, is kept as typed.
+    void longestIpv6LiteralKept()
+    {
+        const Target t =
+            named(QStringLiteral("[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255%interface-name1]"));
+        const ExportParseResult r = parseExport(writeExport(tableOf({t})));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(fieldsOf(r.targets.at(0)), fieldsOf(imported(t)));
+    }
+
     // Fields are read one after another, whatever the line structure; texts as UTF-8 or else Windows-1252.
     void reads_data()
     {

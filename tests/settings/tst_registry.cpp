@@ -282,6 +282,16 @@ private Q_SLOTS:
         QCOMPARE(load(m_path).table[0].Desc, QString());
     }
 
+    // The longest IPv6 literal, with brackets and the longest interface name as its zone, is kept as typed.
+    void longestIpv6LiteralKept()
+    {
+        const QString host =
+            QStringLiteral("[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255%interface-name1]");
+        save(m_path, tableOf({host}));
+        QCOMPARE(storedText(m_path, QStringLiteral("Targets/Hostname 0")), host);
+        QCOMPARE(load(m_path).table[0].Hostname, host);
+    }
+
     // Every key, each away from its default, reads back to a value that saves as the same text;
     // lengths with the locale's decimal separator.
     void storedTextsRoundTrip()

@@ -24,10 +24,14 @@ NameService FakeNames::lookup()
     return [state = m_state](const QString &name) {
         QMutexLocker lock(&state->mutex);
         ++state->lookups;
-        const auto it = state->names.constFind(name);
-        if (it == state->names.constEnd())
-            return HostEntry {{}, WsaError::HostNotFound};
-        return HostEntry {{*it}, WsaError::NoError};
+        HostEntry entry;
+        if (const auto it = state->names.constFind(name); it != state->names.constEnd())
+            entry.addresses.push_back(*it);
+        if (const auto it = state->names6.constFind(name); it != state->names6.constEnd())
+            entry.addresses6.push_back(*it);
+        if (entry.addresses.empty() && entry.addresses6.empty())
+            entry.error = WsaError::HostNotFound;
+        return entry;
     };
 }
 

@@ -56,10 +56,17 @@ public:
         QMutexLocker lock(&m_state->mutex);
         m_state->names.insert(name, address);
     }
+    // Gives `name` an IPv6 address after its IPv4 one, if any.
+    void set6(const QString &name, const Ipv6Bytes &address)
+    {
+        QMutexLocker lock(&m_state->mutex);
+        m_state->names6.insert(name, address);
+    }
     void remove(const QString &name)
     {
         QMutexLocker lock(&m_state->mutex);
         m_state->names.remove(name);
+        m_state->names6.remove(name);
     }
     int lookups() const
     {
@@ -73,6 +80,7 @@ private:
     {
         QMutex mutex;
         QHash<QString, uint32_t> names;
+        QHash<QString, Ipv6Bytes> names6;
         int lookups = 0;
     };
     std::shared_ptr<State> m_state = std::make_shared<State>();

@@ -42,11 +42,12 @@ bool bindTo(int fd, uint32_t address, uint16_t port)
 
 uint16_t boundPort(int fd)
 {
-    sockaddr_in a {};
+    // The port lies at the same place in either family's address.
+    sockaddr_in6 a {};
     socklen_t len = sizeof a;
     if (::getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
         return 0;
-    return ntohs(a.sin_port);
+    return ntohs(a.sin6_port);
 }
 
 } // namespace
@@ -82,11 +83,24 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
     : QObject(parent)
     , m_script(std::move(script))
     , m_address(loopbackAddress(dotted.constData()))
+    , m_host(HostAddress::fromIpv4(m_address))
 {
-    UniqueFd fd = tcpSocket();
+    const std::optional<Ipv6Literal> six = parseIpv6Literal(QString::fromLatin1(dotted));
+    UniqueFd fd =
+        six ? UniqueFd(::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) : tcpSocket();
     const int one = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (!bindTo(fd.get(), m_address, port)) {
+    bool bound = false;
+    if (six) {
+        m_address = 0;
+        m_host = six->address;
+        sockaddr_storage a {};
+        const socklen_t length = toSockaddr(m_host, port, a);
+        bound = ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&a), length) == 0;
+    } else {
+        bound = bindTo(fd.get(), m_address, port);
+    }
+    if (!bound) {
         m_error = errnoText(("bind " + dotted + ':' + QByteArray::number(port)).constData(), errno);
         return;
     }

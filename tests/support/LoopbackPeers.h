@@ -1,5 +1,6 @@
 #pragma once
 
+#include "probes/HostAddress.h"
 #include "probes/UniqueFd.h"
 
 #include <QByteArray>
@@ -50,6 +51,7 @@ struct PeerScript
 
 // A TCP server on a loopback address, driven by the Qt event loop, that plays
 // `PeerScript` on every connection and records every byte the clients send.
+// The address may also be an IPv6 literal ("::1", "fe80::5%dev").
 class LoopbackServer : public QObject
 {
     Q_OBJECT
@@ -63,6 +65,7 @@ public:
     QString errorString() const { return m_error; }
     uint16_t port() const { return m_port; }
     uint32_t address() const { return m_address; }
+    HostAddress host() const { return m_host; }
 
     int acceptedCount() const { return m_accepted; }
     // Connections not yet closed by the client.
@@ -91,6 +94,7 @@ private:
     QString m_error;
     uint16_t m_port = 0;
     uint32_t m_address = 0;
+    HostAddress m_host;
     int m_accepted = 0;
     QByteArray m_received;
     QByteArray m_urgent;
