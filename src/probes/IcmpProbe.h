@@ -14,12 +14,13 @@ namespace sentrel {
 struct EchoReply
 {
     EchoReply() = default;
-    EchoReply(bool answered, uint32_t address, uint32_t status, int rttMs, int ttl)
+    EchoReply(bool answered, uint32_t address, uint32_t status, int rttMs, int ttl, int64_t rttMicros = -1)
         : answered(answered)
         , address(address)
         , status(status)
         , rttMs(rttMs)
         , ttl(ttl)
+        , rttMicros(rttMicros < 0 ? int64_t(rttMs) * 1000 : rttMicros)
     { }
 
     bool answered = false; // false: nothing about this echo arrived in time
