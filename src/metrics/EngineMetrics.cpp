@@ -96,11 +96,8 @@ std::vector<MetricFamily> collectMetrics(
             lastCheck.metric.push_back(gauge(unixSeconds(t.LastCheck), labels));
         if (const auto it =
                 dayUptimes ? dayUptimes->constFind(t.Uid) : QHash<QString, double>::const_iterator {};
-            dayUptimes && it != dayUptimes->cend()) {
-            auto withId = labels;
-            withId.push_back({"id", t.Uid.toStdString()});
-            uptime.metric.push_back(gauge(*it, withId));
-        }
+            dayUptimes && it != dayUptimes->cend())
+            uptime.metric.push_back(gauge(*it, labels));
     }
     const StatusCounts counts = countStatuses(table);
     for (const auto &[code, n] :

@@ -533,7 +533,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(readAll(log).contains(", 3,All checks failed."), 10000);
         // Once the cycle is in the history, its uptime over 24 hours: the refused Target was never up.
         const auto uptime = [&] {
-            return valueOf(samples, QStringLiteral("sentrel_target_uptime_ratio"), {{u"index"_s, u"1"_s}});
+            return valueOf(samples, QStringLiteral("sentrel_target_uptime_ratio"), {{u"id"_s, closedId}});
         };
         QTRY_VERIFY_WITH_TIMEOUT((scraped(), uptime().has_value()), 10000);
         QCOMPARE(uptime(), std::optional(0.0));
