@@ -26,7 +26,7 @@ for name in "${targets[@]}"; do
     mkdir -p "$corpus" "$work" "$findings"
     echo "== $name: fuzzing for $seconds s"
     # New inputs go to a scratch directory; the merge below keeps only those that add coverage.
-    if ! "build-fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    if ! "build-fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 \
         -max_len=4096 -print_final_stats=1 -artifact_prefix="$findings/" "$work" "$corpus" \
         2>&1 | tee "build-fuzz/$name.log" | grep -E '^(#[0-9]+[[:space:]]+DONE|stat::|==|SUMMARY|.*property does not hold)'; then
         :
