@@ -12,7 +12,7 @@ shift || true
 cmake -S fuzz -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=($(sed -n 's/^set(SENTREL_FUZZ_[A-Z]*_TARGETS \(.*\))$/\1/p' fuzz/CMakeLists.txt))
+    read -r -a targets <<<"$(sed -n 's/^set(SENTREL_FUZZ_[A-Z]*_TARGETS \(.*\))$/\1/p' fuzz/CMakeLists.txt | tr '\n' ' ')"
 fi
 cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
