@@ -167,5 +167,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstEndToEnd)
+SENTREL_TEST_GUILESS_MAIN(TstEndToEnd)
 #include "tst_endtoend.moc"

@@ -640,5 +640,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstHeadless)
+SENTREL_TEST_GUILESS_MAIN(TstHeadless)
 #include "tst_headless.moc"

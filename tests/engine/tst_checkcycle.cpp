@@ -553,5 +553,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstCheckCycle)
+SENTREL_TEST_GUILESS_MAIN(TstCheckCycle)
 #include "tst_checkcycle.moc"

@@ -240,5 +240,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstDualStack)
+SENTREL_TEST_GUILESS_MAIN(TstDualStack)
 #include "tst_dualstack.moc"

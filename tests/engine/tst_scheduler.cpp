@@ -166,5 +166,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstScheduler)
+SENTREL_TEST_GUILESS_MAIN(TstScheduler)
 #include "tst_scheduler.moc"

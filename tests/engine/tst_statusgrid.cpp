@@ -385,5 +385,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstStatusGrid)
+SENTREL_TEST_GUILESS_MAIN(TstStatusGrid)
 #include "tst_statusgrid.moc"

@@ -53,5 +53,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstTarget)
+SENTREL_TEST_GUILESS_MAIN(TstTarget)
 #include "tst_target.moc"

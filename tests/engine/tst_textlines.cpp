@@ -81,5 +81,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstTextLines)
+SENTREL_TEST_GUILESS_MAIN(TstTextLines)
 #include "tst_textlines.moc"

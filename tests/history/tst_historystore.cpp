@@ -186,5 +186,5 @@ private:
     QTemporaryDir m_dir;
 };
 
-QTEST_GUILESS_MAIN(TestHistoryStore)
+SENTREL_TEST_GUILESS_MAIN(TestHistoryStore)
 #include "tst_historystore.moc"

@@ -94,5 +94,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestUptime)
+SENTREL_TEST_GUILESS_MAIN(TestUptime)
 #include "tst_uptime.moc"

@@ -92,5 +92,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstLogFiles)
+SENTREL_TEST_GUILESS_MAIN(TstLogFiles)
 #include "tst_logfiles.moc"

@@ -223,5 +223,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstLogWriter)
+SENTREL_TEST_GUILESS_MAIN(TstLogWriter)
 #include "tst_logwriter.moc"

@@ -137,5 +137,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstEngineMetrics)
+SENTREL_TEST_GUILESS_MAIN(TstEngineMetrics)
 #include "tst_enginemetrics.moc"

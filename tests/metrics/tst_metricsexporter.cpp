@@ -327,5 +327,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstMetricsExporter)
+SENTREL_TEST_GUILESS_MAIN(TstMetricsExporter)
 #include "tst_metricsexporter.moc"

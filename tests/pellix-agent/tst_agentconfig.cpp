@@ -174,5 +174,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstAgentConfig)
+SENTREL_TEST_GUILESS_MAIN(TstAgentConfig)
 #include "tst_agentconfig.moc"

@@ -99,5 +99,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstAgentEndToEnd)
+SENTREL_TEST_GUILESS_MAIN(TstAgentEndToEnd)
 #include "tst_agentendtoend.moc"

@@ -419,5 +419,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstAgentProgram)
+SENTREL_TEST_GUILESS_MAIN(TstAgentProgram)
 #include "tst_agentprogram.moc"

@@ -279,5 +279,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstAgentReport)
+SENTREL_TEST_GUILESS_MAIN(TstAgentReport)
 #include "tst_agentreport.moc"

@@ -321,5 +321,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstAgentServer)
+SENTREL_TEST_GUILESS_MAIN(TstAgentServer)
 #include "tst_agentserver.moc"

@@ -226,5 +226,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstCommandRunner)
+SENTREL_TEST_GUILESS_MAIN(TstCommandRunner)
 #include "tst_commandrunner.moc"

@@ -352,5 +352,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstIcmpPacket)
+SENTREL_TEST_GUILESS_MAIN(TstIcmpPacket)
 #include "tst_icmppacket.moc"

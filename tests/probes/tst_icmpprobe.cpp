@@ -672,5 +672,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstIcmpProbe)
+SENTREL_TEST_GUILESS_MAIN(TstIcmpProbe)
 #include "tst_icmpprobe.moc"

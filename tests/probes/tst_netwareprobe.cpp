@@ -199,5 +199,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstNetWareProbe)
+SENTREL_TEST_GUILESS_MAIN(TstNetWareProbe)
 #include "tst_netwareprobe.moc"

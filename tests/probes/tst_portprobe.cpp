@@ -504,5 +504,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstPortProbe)
+SENTREL_TEST_GUILESS_MAIN(TstPortProbe)
 #include "tst_portprobe.moc"

@@ -478,7 +478,7 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char *argv[])
+SENTREL_TEST_OWN_MAIN(argc, argv)
 {
     if (qEnvironmentVariableIsSet(HangingChildVariable))
         return hangingLookupChild(argc, argv);

@@ -62,5 +62,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstDesktopSettings)
+SENTREL_TEST_GUILESS_MAIN(TstDesktopSettings)
 #include "tst_desktopsettings.moc"

@@ -424,5 +424,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstExportFile)
+SENTREL_TEST_GUILESS_MAIN(TstExportFile)
 #include "tst_exportfile.moc"

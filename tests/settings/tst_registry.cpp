@@ -414,5 +414,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstRegistry)
+SENTREL_TEST_GUILESS_MAIN(TstRegistry)
 #include "tst_registry.moc"

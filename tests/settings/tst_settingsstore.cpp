@@ -382,7 +382,7 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char *argv[])
+SENTREL_TEST_OWN_MAIN(argc, argv)
 {
     QCoreApplication app(argc, argv);
     if (argc == 3 && qstrcmp(argv[1], saveLoopArgument) == 0)

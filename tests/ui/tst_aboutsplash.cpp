@@ -120,5 +120,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstAboutSplash)
+SENTREL_TEST_MAIN(TstAboutSplash)
 #include "tst_aboutsplash.moc"

@@ -483,5 +483,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstConfigDialog)
+SENTREL_TEST_MAIN(TstConfigDialog)
 #include "tst_configdialog.moc"

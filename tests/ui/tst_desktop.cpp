@@ -528,5 +528,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstDesktop)
+SENTREL_TEST_MAIN(TstDesktop)
 #include "tst_desktop.moc"

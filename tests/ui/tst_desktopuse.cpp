@@ -386,5 +386,5 @@ private:
     QString m_address;
 };
 
-QTEST_MAIN(TstDesktopUse)
+SENTREL_TEST_MAIN(TstDesktopUse)
 #include "tst_desktopuse.moc"

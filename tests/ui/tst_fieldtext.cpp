@@ -76,5 +76,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstFieldText)
+SENTREL_TEST_GUILESS_MAIN(TstFieldText)
 #include "tst_fieldtext.moc"

@@ -107,5 +107,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestHistoryPanel)
+SENTREL_TEST_MAIN(TestHistoryPanel)
 #include "tst_historypanel.moc"

@@ -215,5 +215,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstLogCommands)
+SENTREL_TEST_MAIN(TstLogCommands)
 #include "tst_logcommands.moc"

@@ -173,5 +173,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstMainLayout)
+SENTREL_TEST_GUILESS_MAIN(TstMainLayout)
 #include "tst_mainlayout.moc"

@@ -638,5 +638,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstMainWindow)
+SENTREL_TEST_MAIN(TstMainWindow)
 #include "tst_mainwindow.moc"

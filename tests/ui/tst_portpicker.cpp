@@ -93,5 +93,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstPortPicker)
+SENTREL_TEST_MAIN(TstPortPicker)
 #include "tst_portpicker.moc"

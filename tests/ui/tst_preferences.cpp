@@ -144,5 +144,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstPreferences)
+SENTREL_TEST_MAIN(TstPreferences)
 #include "tst_preferences.moc"

@@ -37,5 +37,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TstQtPrompts)
+SENTREL_TEST_MAIN(TstQtPrompts)
 #include "tst_qtprompts.moc"

@@ -55,5 +55,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TstTwips)
+SENTREL_TEST_GUILESS_MAIN(TstTwips)
 #include "tst_twips.moc"
