@@ -573,41 +573,75 @@ void IcmpEchoService::Impl::readRaw()
     }
 }
 
+namespace {
+
+// One recvmsg into the service's buffer, with room for the sender's address and the
+// ancillary data; the header points into the object itself, so it stays where it is made.
+class ReceivedMessage
+{
+public:
+    ReceivedMessage(const ReceivedMessage &) = delete;
+    ReceivedMessage &operator=(const ReceivedMessage &) = delete;
+
+    ReceivedMessage(int fd, std::vector<char> &buffer, int flags)
+        : m_iov {buffer.data(), buffer.size()}
+    {
+        m_msg.msg_name = &from;
+        m_msg.msg_namelen = sizeof from;
+        m_msg.msg_iov = &m_iov;
+        m_msg.msg_iovlen = 1;
+        m_msg.msg_control = m_control;
+        m_msg.msg_controllen = sizeof m_control;
+        size = ::recvmsg(fd, &m_msg, flags);
+    }
+
+    socklen_t fromLength() const { return m_msg.msg_namelen; }
+
+    // The int the kernel attached under level and type (a TTL or hop limit), if any.
+    std::optional<int> intOption(int level, int type)
+    {
+        for (cmsghdr *c = CMSG_FIRSTHDR(&m_msg); c; c = CMSG_NXTHDR(&m_msg, c)) {
+            if (c->cmsg_level == level && c->cmsg_type == type && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                int value = 0;
+                std::memcpy(&value, CMSG_DATA(c), sizeof value);
+                return value;
+            }
+        }
+        return std::nullopt;
+    }
+
+    msghdr &header() { return m_msg; }
+
+    sockaddr_storage from {};
+    ssize_t size = -1;
+
+private:
+    iovec m_iov;
+    alignas(cmsghdr) char m_control[512];
+    msghdr m_msg {};
+};
+
+} // namespace
+
 void IcmpEchoService::Impl::readDatagram()
 {
     for (int i = 0; i < ReadBudget; ++i) {
-        sockaddr_in from {};
-        iovec iov {m_buffer.data(), m_buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 4];
-        msghdr msg {};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(m_fd.get(), &msg, 0);
-        if (n < 0) {
+        ReceivedMessage message(m_fd.get(), m_buffer, 0);
+        if (message.size < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return;
             // A queued ICMP error also surfaces here once as an errno; its details
             // are read from the error queue.
             continue;
         }
-        const auto answer = parseDatagramReply(QByteArrayView(m_buffer.data(), n));
+        const auto answer = parseDatagramReply(QByteArrayView(m_buffer.data(), message.size));
         if (!answer)
             continue;
         EchoReply reply;
         reply.answered = true;
-        reply.address = from.sin_addr.s_addr;
-        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL
-                && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-                int ttl = 0;
-                std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
-                reply.ttl = ttl;
-            }
-        }
+        reply.address = reinterpret_cast<const sockaddr_in &>(message.from).sin_addr.s_addr;
+        if (const auto ttl = message.intOption(IPPROTO_IP, IP_TTL))
+            reply.ttl = *ttl;
         deliver(answer->sequence, reply, std::nullopt);
     }
 }
@@ -615,24 +649,14 @@ void IcmpEchoService::Impl::readDatagram()
 void IcmpEchoService::Impl::readIcmp6()
 {
     for (int i = 0; i < ReadBudget; ++i) {
-        sockaddr_storage from {};
-        iovec iov {m_buffer.data(), m_buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int)) * 4];
-        msghdr msg {};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(m_fd.get(), &msg, 0);
-        if (n < 0) {
+        ReceivedMessage message(m_fd.get(), m_buffer, 0);
+        if (message.size < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return;
             // A datagram socket's queued error surfaces here once as an errno.
             continue;
         }
-        const auto answer = parseIcmp6Message(QByteArrayView(m_buffer.data(), n));
+        const auto answer = parseIcmp6Message(QByteArrayView(m_buffer.data(), message.size));
         // A raw socket sees every ICMPv6 message of the host; ours carry our
         // identifier. A datagram socket gets only its own, under the kernel's identifier.
         if (!answer || (m_openKind == SocketKind::Raw && answer->identifier != m_identifier))
@@ -640,16 +664,10 @@ void IcmpEchoService::Impl::readIcmp6()
         EchoReply reply;
         reply.answered = true;
         reply.status = answer->status;
-        if (const auto sender = addressIn(from, msg.msg_namelen))
+        if (const auto sender = addressIn(message.from, message.fromLength()))
             setReplyAddress(reply, *sender);
-        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT
-                && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-                int hops = 0;
-                std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
-                reply.ttl = hops;
-            }
-        }
+        if (const auto hops = message.intOption(IPPROTO_IPV6, IPV6_HOPLIMIT))
+            reply.ttl = *hops;
         deliver(answer->sequence, reply,
             answer->status == IcmpStatus::Success ? std::nullopt
                                                   : std::optional(HostAddress::fromIpv6(answer->echoedTo6)));
@@ -659,30 +677,21 @@ void IcmpEchoService::Impl::readIcmp6()
 void IcmpEchoService::Impl::readErrorQueue()
 {
     for (int i = 0; i < ReadBudget; ++i) {
-        sockaddr_storage original {};
-        iovec iov {m_buffer.data(), m_buffer.size()};
-        alignas(cmsghdr) char control[512];
-        msghdr msg {};
-        msg.msg_name = &original;
-        msg.msg_namelen = sizeof original;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(m_fd.get(), &msg, MSG_ERRQUEUE);
-        if (n < 0) {
+        ReceivedMessage message(m_fd.get(), m_buffer, MSG_ERRQUEUE);
+        if (message.size < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
         // The kernel hands back the request we sent; its sequence names the echo.
-        const QByteArrayView queued(m_buffer.data(), n);
+        const QByteArrayView queued(m_buffer.data(), message.size);
         const auto sequence = m_ipv6 ? parseQueuedEcho6(queued) : parseQueuedEcho(queued);
         if (!sequence)
             continue;
         const int level = m_ipv6 ? IPPROTO_IPV6 : IPPROTO_IP;
         const int type = m_ipv6 ? IPV6_RECVERR : IP_RECVERR;
         const socklen_t offenderSize = m_ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+        msghdr &msg = message.header();
         for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
             if (c->cmsg_level != level || c->cmsg_type != type
                 || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err)))
@@ -704,7 +713,7 @@ void IcmpEchoService::Impl::readErrorQueue()
                 if (const auto router = addressIn(offender, offenderSize); router && router->isIpv6 == m_ipv6)
                     setReplyAddress(reply, *router);
             }
-            const auto destination = addressIn(original, msg.msg_namelen);
+            const auto destination = addressIn(message.from, message.fromLength());
             deliver(*sequence, reply, destination);
         }
     }
