@@ -1,6 +1,6 @@
-// The ICMP reply and error parser: an accepted echo reply is byte for byte the reply to the
-// request we would have sent, an accepted error quotes one of our requests and maps to a
-// failure, and the request builder's packets parse back.
+// The ICMP and ICMPv6 reply and error parsers: an accepted echo reply is byte for byte the
+// reply to the request we would have sent, an accepted error quotes one of our requests and
+// maps to a failure, and the request builders' packets parse back.
 #include "FuzzTarget.h"
 
 #include "probes/IcmpPacket.h"
@@ -76,15 +76,55 @@ void checkDatagram(QByteArrayView message)
             && *queued == be16(message, 6));
 }
 
+// An ICMPv6 message as either kind of socket hands it over: ICMPv6 header first, the sum
+// already checked by the kernel.
+void checkIcmp6(QByteArrayView message)
+{
+    const std::optional<IcmpAnswer> answer = parseIcmp6Message(message);
+    if (answer) {
+        FUZZ_REQUIRE(message.size() >= IcmpHeaderSize);
+        const uint8_t type = uint8_t(message[0]);
+        if (answer->status == IcmpStatus::Success) {
+            QByteArray expected = buildEchoRequest6(answer->identifier, answer->sequence);
+            expected[0] = char(Icmp6Type::EchoReply);
+            FUZZ_REQUIRE(message.size() == expected.size());
+            expected[2] = message[2];
+            expected[3] = message[3];
+            FUZZ_REQUIRE(message == expected);
+        } else {
+            FUZZ_REQUIRE(type != Icmp6Type::EchoReply);
+            FUZZ_REQUIRE(answer->status == statusForIcmp6Error(type, uint8_t(message[1])));
+            // The quoted packet: a fixed IPv6 header naming ICMPv6, then our echo request.
+            constexpr qsizetype Ipv6Header = 40;
+            const QByteArrayView quoted = message.sliced(IcmpHeaderSize);
+            FUZZ_REQUIRE(quoted.size() >= Ipv6Header + IcmpHeaderSize);
+            FUZZ_REQUIRE((uint8_t(quoted[0]) >> 4) == 6 && uint8_t(quoted[6]) == 58);
+            FUZZ_REQUIRE(std::memcmp(answer->echoedTo6.data(), quoted.data() + 24, 16) == 0);
+            const QByteArrayView request = quoted.sliced(Ipv6Header);
+            FUZZ_REQUIRE(uint8_t(request[0]) == Icmp6Type::EchoRequest && request[1] == 0);
+            FUZZ_REQUIRE(answer->identifier == be16(request, 4) && answer->sequence == be16(request, 6));
+        }
+    }
+    const std::optional<uint16_t> queued = parseQueuedEcho6(message);
+    if (queued)
+        FUZZ_REQUIRE(message.size() >= IcmpHeaderSize && uint8_t(message[0]) == Icmp6Type::EchoRequest
+            && *queued == be16(message, 6));
+}
+
 void fuzzIcmpPacket(QByteArrayView input)
 {
     checkRaw(input);
     checkDatagram(input);
+    checkIcmp6(input);
     if (input.size() >= 4) {
         const QByteArray request = buildEchoRequest(be16(input, 0), be16(input, 2));
         FUZZ_REQUIRE(internetChecksum(request) == 0);
         FUZZ_REQUIRE(parseQueuedEcho(request) == be16(input, 2));
         FUZZ_REQUIRE(!parseDatagramReply(request));
+        const QByteArray request6 = buildEchoRequest6(be16(input, 0), be16(input, 2));
+        FUZZ_REQUIRE(parseQueuedEcho6(request6) == be16(input, 2));
+        FUZZ_REQUIRE(!parseIcmp6Message(request6));
+        FUZZ_REQUIRE(!parseQueuedEcho(request6) && !parseQueuedEcho6(request));
     }
 }
 

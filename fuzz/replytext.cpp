@@ -1,9 +1,12 @@
-// The decoding of probe replies: the line-end clean-up leaves CR LF line ends only and no NUL
-// or EOT, and the line splitters give lines without line breaks, cut from the reply itself.
+// The decoding of probe replies: bytes become text without loss, the line-end clean-up leaves
+// CR LF line ends only and no NUL or EOT, the line splitters give lines without line breaks,
+// cut from the reply itself, and the text printed to a terminal or the log holds nothing a
+// terminal acts on.
 #include "FuzzTarget.h"
 
 #include "engine/TextLines.h"
 #include "probes/PortProbe.h"
+#include "probes/WireText.h"
 
 using namespace sentrel;
 
@@ -66,8 +69,41 @@ void checkTodos(const QString &received)
     checkFirsttwo(text);
 }
 
+bool actsOnTerminal(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F);
+}
+
+void checkWithoutControls(const QString &text)
+{
+    const QString clean = withoutControls(text);
+    FUZZ_REQUIRE(clean.size() == text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        FUZZ_REQUIRE(!actsOnTerminal(clean.at(i)));
+        if (actsOnTerminal(text.at(i)))
+            FUZZ_REQUIRE(clean.at(i) == QChar(QChar::ReplacementCharacter));
+        else
+            FUZZ_REQUIRE(clean.at(i) == text.at(i));
+    }
+}
+
+void checkDecodeReply(QByteArrayView input)
+{
+    const QString text = decodeReply(input);
+    // Valid UTF-8 reads as UTF-8; anything else one character per byte, so nothing is lost.
+    if (input.isValidUtf8()) {
+        FUZZ_REQUIRE(text.toUtf8() == input);
+    } else {
+        FUZZ_REQUIRE(text.size() == input.size());
+        FUZZ_REQUIRE(text.toLatin1() == input);
+    }
+    checkWithoutControls(text);
+}
+
 void fuzzReplyText(QByteArrayView input)
 {
+    checkDecodeReply(input);
     // The port probe reads replies as Latin-1; texts from files arrive as UTF-8.
     const QString latin1 = QString::fromLatin1(input);
     checkTodos(latin1);

@@ -25,11 +25,6 @@ PeerScript greeting(const QByteArray &text)
     return p;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && writeBytes(path, bytes);
-}
-
 // Ends the program as a session's logout would: SIGTERM, and it must exit cleanly with 0.
 bool terminate(QProcess &sentrel)
 {

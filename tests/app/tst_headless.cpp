@@ -26,11 +26,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && writeBytes(path, bytes);
-}
-
 // The built program with its per-user folders under home and no display at all: a
 // QApplication would fail to find its platform here, so the commands prove they need none.
 void startSentrel(QProcess &sentrel, const QString &home, const QStringList &args, bool window = false)

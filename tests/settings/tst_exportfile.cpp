@@ -78,14 +78,6 @@ Target imported(Target t)
     return t;
 }
 
-QString hostsOf(const TargetTable &table)
-{
-    QStringList hosts;
-    for (const Target &t : table)
-        hosts << (t.isFree() ? QStringLiteral("<free>") : t.Hostname);
-    return hosts.join(u' ');
-}
-
 } // namespace
 
 class TstExportFile : public QObject

@@ -9,6 +9,7 @@
 #include <QTest>
 
 using namespace sentrel;
+using namespace sentrel::test;
 
 namespace {
 
@@ -28,14 +29,6 @@ TargetTable tableOf(const QStringList &hosts)
     TargetTable table;
     table.assign(std::move(slots));
     return table;
-}
-
-QString hostsOf(const TargetTable &table)
-{
-    QStringList hosts;
-    for (const Target &t : table)
-        hosts << (t.isFree() ? QStringLiteral("<free>") : t.Hostname);
-    return hosts.join(u' ');
 }
 
 // Everything read_registry fills, read from the file at path.

@@ -15,6 +15,15 @@
 
 namespace sentrel::test {
 
+// The hosts of table in order, "<free>" for a free slot.
+inline QString hostsOf(const TargetTable &table)
+{
+    QStringList hosts;
+    for (const Target &t : table)
+        hosts << (t.isFree() ? QStringLiteral("<free>") : t.Hostname);
+    return hosts.join(u' ');
+}
+
 // Records everything the engine shows in the main window.
 class RecordingView : public MonitorView
 {

@@ -3,6 +3,7 @@
 #include "engine/UserPrompts.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QQueue>
 #include <QString>
 
@@ -52,3 +53,6 @@ private:
 };
 
 } // namespace sentrel::test
+
+// For answers as data-driven columns.
+Q_DECLARE_METATYPE(sentrel::UserPrompts::Answer)

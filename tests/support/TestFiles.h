@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <csignal>
@@ -22,6 +24,12 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Gives the file at path exactly bytes, making its folder first; false when that fails.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && writeBytes(path, bytes);
 }
 
 // Runs call under a file-size limit of bytes, as a full disk would stop it: a write

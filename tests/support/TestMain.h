@@ -16,8 +16,12 @@ bool registerTest(const char *file, TestMainFunction main);
 
 } // namespace sentrel::test
 
+// Named after the counter, so that files compiled together in one unity batch do not clash.
+#define SENTREL_TEST_CONCAT(a, b) a##b
+#define SENTREL_TEST_NAME(prefix, counter) SENTREL_TEST_CONCAT(prefix, counter)
 #define SENTREL_TEST_REGISTER(main)                                                                          \
-    [[maybe_unused]] static const bool sentrelTestRegistered = sentrel::test::registerTest(__FILE__, main);
+    [[maybe_unused]] static const bool SENTREL_TEST_NAME(sentrelTestRegistered, __COUNTER__) =               \
+        sentrel::test::registerTest(__FILE__, main);
 
 #define SENTREL_TEST_WITH_APP(TestObject, appSetup)                                                          \
     SENTREL_TEST_REGISTER(([](int argc, char *argv[]) -> int {                                               \

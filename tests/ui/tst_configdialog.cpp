@@ -19,8 +19,6 @@ using sentrel::test::ScriptedPrompts;
 using Answer = UserPrompts::Answer;
 using namespace Qt::StringLiterals;
 
-Q_DECLARE_METATYPE(Answer)
-
 namespace {
 
 Target webTarget()

@@ -1,4 +1,5 @@
 #include "CycleRig.h"
+#include "DesktopFakes.h"
 #include "TestFiles.h"
 #include "engine/StatusGrid.h"
 #include "settings/SettingsStore.h"
@@ -25,21 +26,6 @@ using namespace sentrel;
 using namespace sentrel::test;
 
 namespace {
-
-class FakeTray : public TrayBackend
-{
-public:
-    void setIcon(const QIcon &i) override { icon = i; }
-    void setToolTip(const QString &text) override { toolTip = text; }
-    void setContextMenu(QMenu *m) override { menu = m; }
-    void show() override { shown = true; }
-    void showMessage(const QString &, const QString &, bool) override { }
-
-    QIcon icon;
-    QString toolTip;
-    QMenu *menu = nullptr;
-    bool shown = false;
-};
 
 class RecordingNotifier : public DesktopNotifier
 {
@@ -95,17 +81,6 @@ struct GridRig
     TargetGrid grid;
     QTableView view;
 };
-
-QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x31, 0x36, 0x3b));
-    p.setColor(QPalette::WindowText, QColor(0xef, 0xf0, 0xf1));
-    p.setColor(QPalette::Base, QColor(0x23, 0x26, 0x29));
-    p.setColor(QPalette::Text, QColor(0xef, 0xf0, 0xf1));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
-    return p;
-}
 
 } // namespace
 

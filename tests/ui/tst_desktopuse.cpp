@@ -1,4 +1,5 @@
 #include "CycleRig.h"
+#include "DesktopFakes.h"
 #include "ScriptedPrompts.h"
 #include "TestFiles.h"
 #include "engine/StatusGrid.h"
@@ -54,31 +55,6 @@ public Q_SLOTS:
         return replacesId ? replacesId : ++lastId;
     }
 };
-
-class FakeTray : public TrayBackend
-{
-public:
-    void setIcon(const QIcon &i) override { icon = i; }
-    void setToolTip(const QString &text) override { toolTip = text; }
-    void setContextMenu(QMenu *) override { }
-    void show() override { }
-    void showMessage(const QString &, const QString &, bool) override { }
-    bool isAvailable() const override { return available; }
-
-    QIcon icon;
-    QString toolTip;
-    bool available = true;
-};
-
-QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x31, 0x36, 0x3b));
-    p.setColor(QPalette::WindowText, QColor(0xef, 0xf0, 0xf1));
-    p.setColor(QPalette::Base, QColor(0x23, 0x26, 0x29));
-    p.setColor(QPalette::Text, QColor(0xef, 0xf0, 0xf1));
-    return p;
-}
 
 // A main window over a settings file of count Targets that refuse connections.
 struct Program

@@ -21,8 +21,6 @@ using sentrel::test::ScriptedPrompts;
 using sentrel::test::writeBytes;
 using Answer = UserPrompts::Answer;
 
-Q_DECLARE_METATYPE(Answer)
-
 namespace {
 
 QString notFound()
