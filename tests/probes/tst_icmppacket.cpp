@@ -237,30 +237,6 @@ private Q_SLOTS:
         QTEST(queued ? int(*queued) : -1, "queued");
     }
 
-    void errorStatus_data()
-    {
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<uint>("status");
-        const std::tuple<const char *, int, int, uint> table[] = {{"net unreachable", 3, 0, 11002},
-            {"host unreachable", 3, 1, 11003}, {"protocol unreachable", 3, 2, 11004},
-            {"port unreachable", 3, 3, 11005}, {"fragmentation needed", 3, 4, 11009},
-            {"source route failed", 3, 5, 11012}, {"net unknown", 3, 6, 11002},
-            {"host prohibited", 3, 10, 11003}, {"unassigned unreachable code", 3, 16, 11050},
-            {"TTL expired in transit", 11, 0, 11013}, {"TTL expired in reassembly", 11, 1, 11014},
-            {"time exceeded, other code", 11, 2, 11050}, {"parameter problem", 12, 0, 11015},
-            {"source quench", 4, 0, 11016}, {"echo reply is no error", 0, 0, 0},
-            {"redirect is no error", 5, 0, 0}};
-        for (const auto &[name, type, code, status] : table)
-            QTest::newRow(name) << type << code << status;
-    }
-    void errorStatus()
-    {
-        QFETCH(int, type);
-        QFETCH(int, code);
-        QTEST(statusForIcmpError(uint8_t(type), uint8_t(code)), "status");
-    }
-
     // What an ICMPv6 socket of either kind reads: replies, errors quoting our
     // requests, and the requests a datagram socket hands back from its error queue.
     void icmp6Messages_data()
@@ -318,37 +294,44 @@ private Q_SLOTS:
         }
     }
 
-    void icmp6ErrorStatus_data()
+    // The failure each ICMP and ICMPv6 error, and each error of sending, is reported as.
+    void errorStatus_data()
     {
+        QTest::addColumn<int>("family"); // 4: ICMP, 6: ICMPv6, 0: `code` is the send's errno
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("code");
         QTest::addColumn<uint>("status");
-        const std::tuple<const char *, int, int, uint> table[] = {{"no route", 1, 0, 11002},
-            {"administratively prohibited", 1, 1, 11003}, {"beyond scope", 1, 2, 11002},
-            {"address unreachable", 1, 3, 11003}, {"port unreachable", 1, 4, 11005},
-            {"source address policy", 1, 5, 11003}, {"reject route", 1, 6, 11002},
-            {"source routing header", 1, 7, 11012}, {"unassigned unreachable code", 1, 8, 11050},
-            {"packet too big", 2, 0, 11009}, {"hop limit exceeded", 3, 0, 11013},
-            {"reassembly time exceeded", 3, 1, 11014}, {"time exceeded, other code", 3, 2, 11050},
-            {"parameter problem", 4, 2, 11015}, {"echo reply is no error", 129, 0, 0},
-            {"unassigned error type", 5, 0, 0}};
-        for (const auto &[name, type, code, status] : table)
-            QTest::newRow(name) << type << code << status;
+        const std::tuple<const char *, int, int, int, uint> table[] = {{"net unreachable", 4, 3, 0, 11002},
+            {"host unreachable", 4, 3, 1, 11003}, {"protocol unreachable", 4, 3, 2, 11004},
+            {"port unreachable", 4, 3, 3, 11005}, {"fragmentation needed", 4, 3, 4, 11009},
+            {"source route failed", 4, 3, 5, 11012}, {"net unknown", 4, 3, 6, 11002},
+            {"host prohibited", 4, 3, 10, 11003}, {"unassigned unreachable code", 4, 3, 16, 11050},
+            {"TTL expired in transit", 4, 11, 0, 11013}, {"TTL expired in reassembly", 4, 11, 1, 11014},
+            {"time exceeded, other code", 4, 11, 2, 11050}, {"parameter problem", 4, 12, 0, 11015},
+            {"source quench", 4, 4, 0, 11016}, {"echo reply is no error", 4, 0, 0, 0},
+            {"redirect is no error", 4, 5, 0, 0}, {"v6 no route", 6, 1, 0, 11002},
+            {"v6 administratively prohibited", 6, 1, 1, 11003}, {"v6 beyond scope", 6, 1, 2, 11002},
+            {"v6 address unreachable", 6, 1, 3, 11003}, {"v6 port unreachable", 6, 1, 4, 11005},
+            {"v6 source address policy", 6, 1, 5, 11003}, {"v6 reject route", 6, 1, 6, 11002},
+            {"v6 source routing header", 6, 1, 7, 11012}, {"v6 unassigned unreachable code", 6, 1, 8, 11050},
+            {"v6 packet too big", 6, 2, 0, 11009}, {"v6 hop limit exceeded", 6, 3, 0, 11013},
+            {"v6 reassembly time exceeded", 6, 3, 1, 11014}, {"v6 time exceeded, other code", 6, 3, 2, 11050},
+            {"v6 parameter problem", 6, 4, 2, 11015}, {"v6 echo reply is no error", 6, 129, 0, 0},
+            {"v6 unassigned error type", 6, 5, 0, 0}, {"send ENETUNREACH", 0, 0, ENETUNREACH, 11002},
+            {"send EHOSTUNREACH", 0, 0, EHOSTUNREACH, 11003}, {"send EMSGSIZE", 0, 0, EMSGSIZE, 11009},
+            {"send ENOBUFS", 0, 0, ENOBUFS, 11006}, {"send EACCES", 0, 0, EACCES, 11050}};
+        for (const auto &[name, family, type, code, status] : table)
+            QTest::newRow(name) << family << type << code << status;
     }
-    void icmp6ErrorStatus()
+    void errorStatus()
     {
+        QFETCH(int, family);
         QFETCH(int, type);
         QFETCH(int, code);
-        QTEST(statusForIcmp6Error(uint8_t(type), uint8_t(code)), "status");
-    }
-
-    void sendErrorStatus()
-    {
-        QCOMPARE(statusForSendError(ENETUNREACH), 11002u);
-        QCOMPARE(statusForSendError(EHOSTUNREACH), 11003u);
-        QCOMPARE(statusForSendError(EMSGSIZE), 11009u);
-        QCOMPARE(statusForSendError(ENOBUFS), 11006u);
-        QCOMPARE(statusForSendError(EACCES), 11050u);
+        QTEST(family == 4     ? statusForIcmpError(uint8_t(type), uint8_t(code))
+                : family == 6 ? statusForIcmp6Error(uint8_t(type), uint8_t(code))
+                              : statusForSendError(code),
+            "status");
     }
 };
 

@@ -263,42 +263,58 @@ private Q_SLOTS:
     }
 
     // A reply that is valid UTF-8 reads as UTF-8; anything else one character per byte, as always.
+    // The closing text travels as ordinary data: every byte of it is in the peer's stream.
     void replyComesBackNormalised_data()
     {
+        QTest::addColumn<int>("port"); // 0: ephemeral
         QTest::addColumn<QByteArray>("greeting");
         QTest::addColumn<bool>("dosend");
         QTest::addColumn<QString>("reply");
-        QTest::newRow("closes at once") << QByteArray() << true << QString();
-        QTest::newRow("bare LF, EOT and NUL") << QByteArrayLiteral("line1\nli\004ne2\0\nend") << false
+        QTest::newRow("closes at once") << 0 << QByteArray() << true << QString();
+        QTest::newRow("23 (one EOT)")
+            << 23 << QByteArrayLiteral("bye\r\n") << true << QStringLiteral("bye\r\n");
+        QTest::newRow("13 sends nothing")
+            << 13 << QByteArrayLiteral("bye\r\n") << true << QStringLiteral("bye\r\n");
+        QTest::newRow("bare LF, EOT and NUL") << 0 << QByteArrayLiteral("line1\nli\004ne2\0\nend") << false
                                               << QStringLiteral("line1\r\nline2\r\nend");
         QByteArray high;
         for (int c = 0x80; c <= 0xff; ++c)
             high += char(c);
-        QTest::newRow("every high Latin-1 byte") << high << false << latin1(high);
+        QTest::newRow("every high Latin-1 byte") << 0 << high << false << latin1(high);
         const QByteArray atCap(MaxReplyBytes, 'a');
-        QTest::newRow("exactly the cap") << atCap << false << latin1(atCap);
-        QTest::newRow("agent report in UTF-8") << QByteArrayLiteral(
-            "OK\r\nTemp\xc3\xa9rature 45 \xc2\xb0"
-            "C \xe2\x80\x93 \xc3\xa7"
-            "a va\r\n") << false << QStringLiteral("OK\r\nTemp\u00e9rature 45 \u00b0C \u2013 \u00e7a va\r\n");
+        QTest::newRow("exactly the cap") << 0 << atCap << false << latin1(atCap);
+        QTest::newRow("agent report in UTF-8")
+            << 0
+            << QByteArrayLiteral("OK\r\nTemp\xc3\xa9rature 45 \xc2\xb0"
+                                 "C \xe2\x80\x93 \xc3\xa7"
+                                 "a va\r\n")
+            << false << QStringLiteral("OK\r\nTemp\u00e9rature 45 \u00b0C \u2013 \u00e7a va\r\n");
         QTest::newRow("Latin-1 banner")
-            << QByteArrayLiteral("220 Caf\xe9 \xab\xa0pr\xeat\xa0\xbb\r\n") << true
+            << 0 << QByteArrayLiteral("220 Caf\xe9 \xab\xa0pr\xeat\xa0\xbb\r\n") << true
             << QStringLiteral("220 Caf\u00e9 \u00ab\u00a0pr\u00eat\u00a0\u00bb\r\n");
         QTest::newRow("UTF-8 cut short at the end")
-            << QByteArrayLiteral("220 Caf\xc3") << true << QStringLiteral("220 Caf\u00c3");
+            << 0 << QByteArrayLiteral("220 Caf\xc3") << true << QStringLiteral("220 Caf\u00c3");
     }
     void replyComesBackNormalised()
     {
+        QFETCH(int, port);
         QFETCH(QByteArray, greeting);
         QFETCH(bool, dosend);
         QFETCH(QString, reply);
-        LoopbackServer server({greeting, PeerScript::Then::Close});
-        QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+        const QByteArray host = port ? privateLoopbackAddress(port) : QByteArrayLiteral("127.0.0.1");
+        LoopbackServer server({greeting, PeerScript::Then::Close}, host, uint16_t(port));
+        if (!server.isListening())
+            QSKIP(qPrintable(QStringLiteral("cannot listen on a fixed port: ") + server.errorString()));
         const ProbeRun run = runProbe(server, 5, dosend);
         QVERIFY(run.done);
         QCOMPARE(int(run.status), 1);
         QCOMPARE(run.text, reply);
         QCOMPARE(run.captions.constLast(), QString());
+        QTRY_COMPARE(server.openCount(), 0);
+        const QByteArray text = dosend ? QuitText(int16_t(server.port())) : QByteArray();
+        QCOMPARE(run.captions.contains(Sending), !text.isEmpty());
+        QCOMPARE(server.received(), text);
+        QVERIFY(server.urgent().isEmpty());
     }
 
     // A banner service that answers and resets at once: whether the reset beats the closing
@@ -385,33 +401,6 @@ private Q_SLOTS:
         QVERIFY2((run.elapsedMs >= readTimeLimitMs(int16_t(timeOut))) == timeLimit,
             qPrintable(QString::number(run.elapsedMs)));
         QTRY_COMPARE(trickle.openCount(), 0);
-    }
-
-    // The closing text travels as ordinary data: every byte is in the peer's stream.
-    void closingTextReachesPeer_data()
-    {
-        QTest::addColumn<int>("port");
-        QTest::newRow("ephemeral port") << 0;
-        QTest::newRow("23 (one EOT)") << 23;
-        QTest::newRow("13 sends nothing") << 13;
-    }
-    void closingTextReachesPeer()
-    {
-        QFETCH(int, port);
-        const QByteArray host = port ? privateLoopbackAddress(port) : QByteArrayLiteral("127.0.0.1");
-        LoopbackServer recorder(
-            {QByteArrayLiteral("bye\r\n"), PeerScript::Then::Close}, host, uint16_t(port));
-        if (!recorder.isListening())
-            QSKIP(qPrintable(QStringLiteral("cannot listen on a fixed port: ") + recorder.errorString()));
-        const ProbeRun run = runProbe(recorder, 5, true);
-        QVERIFY(run.done);
-        QCOMPARE(int(run.status), 1);
-        QCOMPARE(run.text, QStringLiteral("bye\r\n"));
-        QTRY_COMPARE(recorder.openCount(), 0);
-        const QByteArray text = QuitText(int16_t(recorder.port()));
-        QCOMPARE(run.captions.contains(Sending), !text.isEmpty());
-        QCOMPARE(recorder.received(), text);
-        QVERIFY(recorder.urgent().isEmpty());
     }
 
     // Servers that read lines of the closing text and answer, as a mail server and

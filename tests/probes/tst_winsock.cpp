@@ -93,39 +93,30 @@ int hangingLookupChild(int argc, char *argv[])
 }
 
 const char *const HostsOrderChildVariable = "SENTREL_TEST_HOSTS_FILE";
-
-// Looks up "two.sentrel.test" with the given file in place of /etc/hosts, in a
-// mount namespace of its own, and prints the addresses in the order they came.
 const char *const HostsNamesChildVariable = "SENTREL_TEST_HOSTS_NAMES";
 
-// With SENTREL_TEST_HOSTS_NAMES set ("nsswitch-file name name ..."), looks up each
-// name instead, asking the hosts file alone, and prints "name: address address"
-// with the IPv4 addresses before the IPv6 ones.
+// In a mount namespace of its own, with the given file in place of /etc/hosts and
+// SENTREL_TEST_HOSTS_NAMES ("nsswitch-file name name ..."), looks up each name, asking the
+// hosts file alone, and prints "name: address address" with the IPv4 addresses first.
 int hostsOrderChild(const QByteArray &hostsFile)
 {
+    const QStringList names = qEnvironmentVariable(HostsNamesChildVariable).split(QLatin1Char(' '));
+    // Only the hosts file is asked, so that names it lacks never reach a name server.
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || ::mount(hostsFile.constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
-        return 77;
-    if (qEnvironmentVariableIsSet(HostsNamesChildVariable)) {
-        // Only the hosts file is asked, so that names it lacks never reach a name server.
-        if (::mount(qgetenv(HostsNamesChildVariable).split(' ').first().constData(), "/etc/nsswitch.conf",
-                nullptr, MS_BIND, nullptr)
+        || ::mount(hostsFile.constData(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0
+        || ::mount(
+               QFile::encodeName(names.first()).constData(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr)
             != 0)
-            return 77;
-        for (const QString &name :
-            qEnvironmentVariable(HostsNamesChildVariable).split(QLatin1Char(' ')).mid(1)) {
-            const HostEntry entry = systemNameService(name);
-            QStringList found;
-            for (const uint32_t address : entry.addresses)
-                found << FormatDottedAddress(address);
-            for (const Ipv6Bytes &address : entry.addresses6)
-                found << formatHostAddress(HostAddress::fromIpv6(address));
-            std::printf("%s: %s\n", qPrintable(name), qPrintable(found.join(QLatin1Char(' '))));
-        }
-        return 0;
+        return 77;
+    for (const QString &name : names.mid(1)) {
+        const HostEntry entry = systemNameService(name);
+        QStringList found;
+        for (const uint32_t address : entry.addresses)
+            found << FormatDottedAddress(address);
+        for (const Ipv6Bytes &address : entry.addresses6)
+            found << formatHostAddress(HostAddress::fromIpv6(address));
+        std::printf("%s: %s\n", qPrintable(name), qPrintable(found.join(QLatin1Char(' '))));
     }
-    for (const uint32_t address : systemNameService(QStringLiteral("two.sentrel.test")).addresses)
-        std::printf("%s\n", qPrintable(FormatDottedAddress(address)));
     return 0;
 }
 
@@ -196,62 +187,6 @@ private Q_SLOTS:
         QVERIFY(GetWinsockErrorText(code).startsWith(QStringLiteral("Winsock Has Returned Error #")));
     }
 
-    void resolveHostAddress_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<int>("error");
-        QTest::addColumn<bool>("looksUp");
-        const QString none = QStringLiteral("255.255.255.255");
-        const QString found = QStringLiteral("192.0.2.7");
-        QTest::newRow("first of two in the service's order")
-            << QStringLiteral("two") << QStringLiteral("192.0.2.9") << 0 << true;
-        QTest::newRow("an answer without addresses") << QStringLiteral("empty") << none << 11004 << true;
-        QTest::newRow("dotted needs no lookup")
-            << QStringLiteral("10.0.0.1") << QStringLiteral("10.0.0.1") << 0 << false;
-        QTest::newRow("inet_addr quirks kept")
-            << QStringLiteral("10.1") << QStringLiteral("10.0.0.1") << 0 << false;
-        QTest::newRow("long name asked whole")
-            << QString(100, QLatin1Char('a')) + QStringLiteral(".example") << found << 0 << true;
-        QTest::newRow("unknown name") << QStringLiteral("nowhere") << none << 11001 << true;
-        QTest::newRow("broadcast is no dotted address") << none << found << 0 << true;
-        QTest::newRow("embedded NUL is no dotted address")
-            << QStringLiteral("10.0.0.1") + QChar(0) + QStringLiteral("x") << found << 0 << true;
-    }
-    void resolveHostAddress()
-    {
-        QFETCH(QString, name);
-        QStringList asked;
-        QThread *lookupThread = nullptr;
-        HostResolver r([&](const QString &n) {
-            asked << n;
-            lookupThread = QThread::currentThread();
-            if (n == QStringLiteral("nowhere"))
-                return HostEntry {{}, WsaError::HostNotFound};
-            if (n == QStringLiteral("empty"))
-                return HostEntry {};
-            if (n == QStringLiteral("two"))
-                return HostEntry {{inet_addr("192.0.2.9"), inet_addr("192.0.2.7")}, 0};
-            return HostEntry {{inet_addr("192.0.2.7")}, 0};
-        });
-        QObject ctx;
-        ResolveResult got {0, -1};
-        QThread *answerThread = nullptr;
-        r.ResolveHostAddress(name, &ctx, [&](const ResolveResult &res) {
-            got = res;
-            answerThread = QThread::currentThread();
-        });
-        QVERIFY(!answerThread); // never answered inside the call
-        QTRY_VERIFY(answerThread);
-        QTEST(FormatDottedAddress(got.address), "address");
-        QTEST(got.error, "error");
-        QFETCH(bool, looksUp);
-        QCOMPARE(asked, looksUp ? QStringList {name} : QStringList {});
-        // The blocking lookup runs elsewhere; the answer comes back to the caller's thread.
-        QCOMPARE(answerThread, QThread::currentThread());
-        QVERIFY(lookupThread != QThread::currentThread());
-    }
-
     void deadContextGetsNoAnswer()
     {
         HostResolver r([](const QString &) { return HostEntry {{inet_addr("192.0.2.1")}, 0}; });
@@ -303,33 +238,9 @@ private Q_SLOTS:
         QCOMPARE(child.exitCode(), 0);
     }
 
-    // The system's name service keeps the answer's order: 127.0.0.9 stays first,
-    // though a sorting resolver would put the address nearer to 127.0.0.1 first.
-    void systemServiceKeepsTheAnswersOrder()
-    {
-        if (!hostsFileFirst())
-            QSKIP("the name service does not ask the hosts file first; the lookup could leave the machine");
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QFile hosts(dir.filePath(QStringLiteral("hosts")));
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write("127.0.0.9 two.sentrel.test\n127.0.0.3 two.sentrel.test\n");
-        hosts.close();
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(HostsOrderChildVariable), hosts.fileName());
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForFinished(10000));
-        if (child.exitCode() == 77)
-            QSKIP("cannot put another hosts file in place here (needs a mount namespace, root)");
-        QCOMPARE(child.exitCode(), 0);
-        QCOMPARE(child.readAllStandardOutput(), QByteArrayLiteral("127.0.0.9\n127.0.0.3\n"));
-    }
-
-    // IPv6 literals need no lookup; a name is checked on its first IPv4 address,
-    // and on its first IPv6 address only when it has no IPv4 one.
-    void ipv6LiteralsAndNames_data()
+    // Dotted and IPv6 literals need no lookup; a name is checked on its first IPv4 address
+    // in the service's order, and on its first IPv6 address only when it has no IPv4 one.
+    void resolveHostAddress_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("address"); // empty: not found
@@ -337,6 +248,22 @@ private Q_SLOTS:
         QTest::addColumn<int>("error");
         QTest::addColumn<bool>("looksUp");
         const uint lo = ::if_nametoindex("lo");
+        const QString found = QStringLiteral("192.0.2.7");
+        QTest::newRow("first of two in the service's order")
+            << QStringLiteral("two") << QStringLiteral("192.0.2.9") << 0u << 0 << true;
+        QTest::newRow("an answer without addresses")
+            << QStringLiteral("empty") << QString() << 0u << 11004 << true;
+        QTest::newRow("dotted needs no lookup")
+            << QStringLiteral("10.0.0.1") << QStringLiteral("10.0.0.1") << 0u << 0 << false;
+        QTest::newRow("inet_addr quirks kept")
+            << QStringLiteral("10.1") << QStringLiteral("10.0.0.1") << 0u << 0 << false;
+        QTest::newRow("long name asked whole")
+            << QString(100, QLatin1Char('a')) + QStringLiteral(".example") << found << 0u << 0 << true;
+        QTest::newRow("unknown name") << QStringLiteral("nowhere") << QString() << 0u << 11001 << true;
+        QTest::newRow("broadcast is no dotted address")
+            << QStringLiteral("255.255.255.255") << found << 0u << 0 << true;
+        QTest::newRow("embedded NUL is no dotted address")
+            << QStringLiteral("10.0.0.1") + QChar(0) + QStringLiteral("x") << found << 0u << 0 << true;
         QTest::newRow("loopback") << QStringLiteral("::1") << QStringLiteral("::1") << 0u << 0 << false;
         QTest::newRow("in brackets") << QStringLiteral("[::1]") << QStringLiteral("::1") << 0u << 0 << false;
         QTest::newRow("documentation")
@@ -358,12 +285,14 @@ private Q_SLOTS:
         QTest::newRow("IPv4 wins over a first IPv6")
             << QStringLiteral("both") << QStringLiteral("127.0.0.7") << 0u << 0 << true;
     }
-    void ipv6LiteralsAndNames()
+    void resolveHostAddress()
     {
         QFETCH(QString, name);
         QStringList asked;
+        QThread *lookupThread = nullptr;
         HostResolver r([&](const QString &n) {
             asked << n;
+            lookupThread = QThread::currentThread();
             HostEntry entry {{}, WsaError::HostNotFound, {}};
             Ipv6Bytes a {};
             if (n == QStringLiteral("six")) {
@@ -375,13 +304,24 @@ private Q_SLOTS:
             } else if (n == QStringLiteral("both")) {
                 ::inet_pton(AF_INET6, "::1", a.data());
                 entry = {{inet_addr("127.0.0.7")}, 0, {a}};
+            } else if (n == QStringLiteral("empty")) {
+                entry = {};
+            } else if (n == QStringLiteral("two")) {
+                entry = {{inet_addr("192.0.2.9"), inet_addr("192.0.2.7")}, 0, {}};
+            } else if (n != QStringLiteral("nowhere") && !n.contains(QLatin1Char(':'))
+                && !n.startsWith(QLatin1Char('['))) {
+                entry = {{inet_addr("192.0.2.7")}, 0, {}};
             }
             return entry;
         });
         QObject ctx;
         std::optional<ResolveResult> got;
-        r.ResolveHostAddress(name, &ctx, [&](const ResolveResult &res) { got = res; });
-        QVERIFY(!got);
+        QThread *answerThread = nullptr;
+        r.ResolveHostAddress(name, &ctx, [&](const ResolveResult &res) {
+            got = res;
+            answerThread = QThread::currentThread();
+        });
+        QVERIFY(!got); // never answered inside the call
         QTRY_VERIFY(got);
         QTEST(got->found() ? formatHostAddress(got->host) : QString(), "address");
         QTEST(got->host.scopeId, "scope");
@@ -390,6 +330,9 @@ private Q_SLOTS:
         QCOMPARE(got->address, got->found() && !got->host.isIpv6 ? got->host.ipv4 : NoAddress);
         QFETCH(bool, looksUp);
         QCOMPARE(asked, looksUp ? QStringList {name} : QStringList {});
+        // The blocking lookup runs elsewhere; the answer comes back to the caller's thread.
+        QCOMPARE(answerThread, QThread::currentThread());
+        QVERIFY(lookupThread != QThread::currentThread());
     }
 
     // Dead names neither queue the others nor get asked again; a name asked for
@@ -433,8 +376,9 @@ private Q_SLOTS:
         QCOMPARE(lookups->loadRelaxed(), 117);
     }
 
-    // The system's name service gives a name's IPv6 addresses, in the hosts file's
-    // order, only when it has no IPv4 address.
+    // The system's name service keeps the hosts file's order (127.0.0.9 stays first, though a
+    // sorting resolver would put the one nearer to 127.0.0.1 first) and gives a name's IPv6
+    // addresses only when it has no IPv4 address.
     void systemServiceFallsBackToIpv6()
     {
         if (!hostsFileFirst())
@@ -443,7 +387,8 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         QFile hosts(dir.filePath(QStringLiteral("hosts")));
         QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write("fd00:5::9 six.sentrel.test\nfd00:5::3 six.sentrel.test\n"
+        hosts.write("127.0.0.9 two.sentrel.test\n127.0.0.3 two.sentrel.test\nfd00:5::9 "
+                    "six.sentrel.test\nfd00:5::3 six.sentrel.test\n"
                     "fd00:5::1 both.sentrel.test\n127.0.0.7 both.sentrel.test\n");
         hosts.close();
         QFile nsswitch(dir.filePath(QStringLiteral("nsswitch.conf")));
@@ -454,7 +399,8 @@ private Q_SLOTS:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QString::fromLatin1(HostsOrderChildVariable), hosts.fileName());
         env.insert(QString::fromLatin1(HostsNamesChildVariable),
-            nsswitch.fileName() + QStringLiteral(" six.sentrel.test both.sentrel.test none.sentrel.test"));
+            nsswitch.fileName()
+                + QStringLiteral(" two.sentrel.test six.sentrel.test both.sentrel.test none.sentrel.test"));
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath(), {});
         QVERIFY(child.waitForFinished(10000));
@@ -462,7 +408,8 @@ private Q_SLOTS:
             QSKIP("cannot put another hosts file in place here (needs a mount namespace, root)");
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(child.readAllStandardOutput(),
-            QByteArrayLiteral("six.sentrel.test: fd00:5::9 fd00:5::3\nboth.sentrel.test: 127.0.0.7\n"
+            QByteArrayLiteral("two.sentrel.test: 127.0.0.9 127.0.0.3\nsix.sentrel.test: fd00:5::9 "
+                              "fd00:5::3\nboth.sentrel.test: 127.0.0.7\n"
                               "none.sentrel.test: \n"));
     }
 
