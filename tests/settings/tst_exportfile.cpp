@@ -126,43 +126,6 @@ private Q_SLOTS:
                 + "\r\n");
     }
 
-    void textsRoundTrip_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("comma") << QStringLiteral("Mail, main building");
-        QTest::newRow("double quotes") << QStringLiteral("the \"big\" one \"");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("line break") << QStringLiteral("first\r\nsecond");
-        QTest::newRow("hash words") << QStringLiteral("#TRUE#");
-        QTest::newRow("non-latin") << QStringLiteral("Caf\u00e9 \u4e2d\u6587");
-        QTest::newRow("blanks") << QStringLiteral("  padded  ");
-    }
-    void textsRoundTrip()
-    {
-        QFETCH(QString, text);
-        Target t = exampleTarget();
-        t.Desc = text;
-        t.User = text;
-        t.Port = -1;
-        t.UsePX = true;
-        t.TimeOK = true;
-        const ExportParseResult r = parseExport(writeExport(tableOf({t, named(QStringLiteral("next"))})));
-        QVERIFY2(r.ok, qPrintable(r.error));
-        QCOMPARE(r.targets.size(), size_t(2));
-        QCOMPARE(fieldsOf(r.targets[0]), fieldsOf(imported(t)));
-        QCOMPARE(r.targets[1].Hostname, QStringLiteral("next"));
-    }
-
-    // The longest IPv6 literal, with brackets and the longest interface name as its zone, is kept as typed.
-    void longestIpv6LiteralKept()
-    {
-        const Target t =
-            named(QStringLiteral("[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255%interface-name1]"));
-        const ExportParseResult r = parseExport(writeExport(tableOf({t})));
-        QVERIFY2(r.ok, qPrintable(r.error));
-        QCOMPARE(fieldsOf(r.targets.at(0)), fieldsOf(imported(t)));
-    }
-
     // Fields are read one after another, whatever the line structure; texts as UTF-8 or else Windows-1252.
     void reads_data()
     {
@@ -324,19 +287,12 @@ private Q_SLOTS:
         QCOMPARE(hostsOf(table), QStringLiteral("192.0.2.10"));
     }
 
-    // A port above 32767 in either form is checked on that port.
-    void importedHighPortIsCheckedOnThatPort_data()
-    {
-        QTest::addColumn<bool>("signedForm");
-        QTest::newRow("as the user sees it") << false;
-        QTest::newRow("signed 16-bit") << true;
-    }
+    // A port above 32767 is checked on that port; `reads` shows the signed form reads the same.
     void importedHighPortIsCheckedOnThatPort()
     {
-        QFETCH(bool, signedForm);
         const auto server = highPortServer({QByteArrayLiteral("220 ready\r\n")});
         QVERIFY(server);
-        const int port = signedForm ? int(int16_t(server->port())) : int(server->port());
+        const int port = int(server->port());
         QVERIFY(writeBytes(path("high.exp"),
             QStringLiteral("0\r\n\"%1\",%2,3000,#FALSE#,#TRUE#,#FALSE#,\"d\",\"u\",5,#FALSE#\r\n")
                 .arg(FormatDottedAddress(server->address()))
