@@ -486,19 +486,15 @@ private Q_SLOTS:
 
     void serveRefusesAnAddressItCannotListenOn_data()
     {
-        // %1 is a port taken on both loopback addresses.
+        // %1 is a port taken on loopback. One refusal of each kind: the exporter's and the
+        // metrics settings' own tests hold every message.
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("message");
         QTest::newRow("port taken") << "Address=127.0.0.1\nPort=%1\n"
                                     << "cannot serve metrics: 127.0.0.1:%1: address already in use";
-        QTest::newRow("IPv6 port taken") << "Address=::1\nPort=%1\n"
-                                         << "cannot serve metrics: [::1]:%1: address already in use";
         QTest::newRow("port out of range")
             << "Port=70000\n"
             << "cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535";
-        QTest::newRow("not an address")
-            << "Address=not-an-address\n"
-            << "cannot serve metrics: Metrics/Address: not-an-address is not an IP address";
     }
     void serveRefusesAnAddressItCannotListenOn()
     {
@@ -508,9 +504,6 @@ private Q_SLOTS:
         QVERIFY(home.isValid());
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost));
-        QTcpServer takenIpv6;
-        if (section.contains(u"::1") && !takenIpv6.listen(QHostAddress::LocalHostIPv6, taken.serverPort()))
-            QSKIP("no IPv6 loopback here");
         const QString store = home.filePath(QStringLiteral("store.ini"));
         const QString port = QString::number(taken.serverPort());
         QVERIFY(writeFile(store, (u"[Metrics]\n"_s + section.replace(u"%1"_s, port)).toUtf8()));
