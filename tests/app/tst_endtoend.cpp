@@ -15,25 +15,6 @@
 using namespace sentrel;
 using namespace sentrel::test;
 
-namespace {
-
-PeerScript greeting(const QByteArray &text)
-{
-    PeerScript p;
-    p.greeting = text;
-    return p;
-}
-
-// Ends the program as a session's logout would: SIGTERM, and it must exit cleanly with 0.
-bool terminate(QProcess &sentrel)
-{
-    ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
-    return sentrel.waitForFinished(20000) && sentrel.exitStatus() == QProcess::NormalExit
-        && sentrel.exitCode() == 0;
-}
-
-} // namespace
-
 class TstEndToEnd : public QObject
 {
     Q_OBJECT
@@ -45,7 +26,7 @@ private Q_SLOTS:
     {
         QTemporaryDir home;
         QVERIFY(home.isValid());
-        auto mail = lowPortServer(greeting("220 mail.test ESMTP ready\r\n"));
+        auto mail = lowPortServer(PeerScript("220 mail.test ESMTP ready\r\n"));
         QVERIFY(mail);
         const QString config = home.filePath(QStringLiteral("config"));
         const QString data = home.filePath(QStringLiteral("data"));
@@ -67,7 +48,11 @@ private Q_SLOTS:
         // Past the date and the time.
         QCOMPARE(logLines(log)[0].section(QLatin1Char(','), 2),
             QStringLiteral("Mail, 1,220 mail.test ESMTP ready"));
-        QVERIFY(terminate(sentrel));
+        // Ended as a session's logout would: SIGTERM, and a clean exit with 0.
+        ::kill(static_cast<pid_t>(sentrel.processId()), SIGTERM);
+        QVERIFY(sentrel.waitForFinished(20000));
+        QCOMPARE(sentrel.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sentrel.exitCode(), 0);
 
         QSettings saved(config + QStringLiteral("/Sentrel/Sentrel.ini"), QSettings::IniFormat);
         QCOMPARE(saved.value(QStringLiteral("Targets/Hostname 0")).toString(),
