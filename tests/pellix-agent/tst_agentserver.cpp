@@ -127,7 +127,10 @@ private Q_SLOTS:
         QElapsedTimer started;
         started.start();
         auto first = connectMany(5, server.serverPort());
-        QTRY_COMPARE(server.openConnections(), 5);
+        // A client that sends a request first still gets the report, and only the report.
+        first.push_back(std::make_unique<Client>(
+            server.serverPort(), QByteArray(200000, '\x04') + "GET / HTTP/1.0\r\n\r\n"));
+        QTRY_COMPARE(server.openConnections(), 6);
         QCOMPARE(source.requests, 1);
         QVERIFY(first[0]->received.isEmpty());
         source.finish();
@@ -148,19 +151,6 @@ private Q_SLOTS:
         QTRY_VERIFY(allClosedWith(later, QByteArray("WARNING\r\nreport 2\r\ndetail\r\n")));
         QCOMPARE(source.requests, 2);
         QCOMPARE(server.gatherings(), 2);
-    }
-
-    void clientBytesAreDiscarded()
-    {
-        ScriptedSource source;
-        source.autoReply = true;
-        AgentServer server(source, 4, 4);
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        // A client that sends a request first still gets the report, and only the report.
-        Client junk(server.serverPort(), QByteArray(200000, '\x04') + "GET / HTTP/1.0\r\n\r\n");
-        QTRY_VERIFY(junk.closed);
-        QCOMPARE(junk.received, QByteArray("WARNING\r\nreport 1\r\ndetail\r\n"));
-        QTRY_COMPARE(server.openConnections(), 0);
     }
 
     // A client that does not read, or keeps talking, costs a descriptor for a second and no

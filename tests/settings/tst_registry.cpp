@@ -275,16 +275,6 @@ private Q_SLOTS:
         QCOMPARE(load(m_path).table[0].Desc, QString());
     }
 
-    // The longest IPv6 literal, with brackets and the longest interface name as its zone, is kept as typed.
-    void longestIpv6LiteralKept()
-    {
-        const QString host =
-            QStringLiteral("[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255%interface-name1]");
-        save(m_path, tableOf({host}));
-        QCOMPARE(storedText(m_path, QStringLiteral("Targets/Hostname 0")), host);
-        QCOMPARE(load(m_path).table[0].Hostname, host);
-    }
-
     // Every key, each away from its default, reads back to a value that saves as the same text;
     // lengths with the locale's decimal separator.
     void storedTextsRoundTrip()
@@ -317,22 +307,6 @@ private Q_SLOTS:
         QCOMPARE(storedLines(m_path), lines);
     }
 
-    // A port above 32767 is checked on that port, not read as the default 13.
-    void highPortIsCheckedOnThatPort()
-    {
-        const auto server = test::highPortServer({QByteArrayLiteral("220 ready\r\n")});
-        QVERIFY(server);
-        writeRaw(m_path,
-            {QStringLiteral("Targets/MaxHostNo=0"),
-                QStringLiteral("Targets/Hostname 0=") + FormatDottedAddress(server->address()),
-                QStringLiteral("Targets/Port 0=%1").arg(server->port()),
-                QStringLiteral("Targets/UsePX 0=False")});
-        test::CycleRig rig;
-        QVERIFY(rig.runCycleOn(load(m_path).table[0]));
-        QCOMPARE(server->acceptedCount(), 1);
-        QCOMPARE(rig.table[0].Status, TargetStatus::Ok);
-    }
-
     // An empty store: fixed defaults, except window keys, which keep the window's values within the limits.
     void firstStartDefaults()
     {
@@ -351,19 +325,6 @@ private Q_SLOTS:
             (QList<double> {0, 4500, 4665, 5000, 2000, 1000, 2500, 0}));
         QCOMPARE((QList<int> {w.Col0, w.Col1, w.Col2}), (QList<int> {1111, 2222, 7500}));
         QVERIFY(w.Enable && !w.LoggingEnabled && !w.Details);
-    }
-
-    void namesMatchWithoutCase()
-    {
-        writeRaw(m_path,
-            {QStringLiteral("targets/maxhostno=0"), QStringLiteral("targets/HOSTNAME 0=h"),
-                QStringLiteral("targets/Loadlevel 0=55"), QStringLiteral("window/delay= 7"),
-                QStringLiteral("POPUP/warn=True")});
-        const Loaded l = load(m_path);
-        QCOMPARE(l.table[0].Hostname, QStringLiteral("h"));
-        QCOMPARE(l.table[0].LoadLevel, 55);
-        QCOMPARE(l.settings.Delay, int16_t(7));
-        QVERIFY(l.settings.Warn);
     }
 
     // A value that does not convert, or lies beyond its field's range, reads as its key's default

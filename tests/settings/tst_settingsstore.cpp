@@ -245,13 +245,6 @@ private Q_SLOTS:
         QVERIFY(kind != u"huge" || info.size() == 64 * 1024 * 1024 + 1);
     }
 
-    void unwritableFileReportsFailure()
-    {
-        SettingsStore store(QStringLiteral("/proc/sentrel-no-such-dir/Sentrel.ini"));
-        store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
-        QVERIFY(!store.sync());
-    }
-
     // The texts the stored values are read from. kind: an integer range "min..max", "bool",
     // "number" (roundHalfEven(leadingNumber)) or "length" in a locale.
     void valueTexts_data()
