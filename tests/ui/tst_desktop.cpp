@@ -506,6 +506,24 @@ private Q_SLOTS:
             QCOMPARE(later.info, QStringLiteral("All checks failed."));
             QCOMPARE(later.raisedAt, w.table()[0].LastCheck);
         }
+        if (!group) {
+            // The window takes the alert icon; only Acknowledge closes an alert, and only that one.
+            const auto image = [](const QIcon &icon) { return icon.pixmap(16, 16).toImage(); };
+            QCOMPARE(image(w.windowIcon()), image(QIcon(QStringLiteral(":/icons/exclamation.svg"))));
+            const auto hostOf = [](AlertWindow *a) {
+                return a->findChild<QLabel *>(QStringLiteral("lblhostname"))->text();
+            };
+            AlertWindow *first = w.openAlerts().first();
+            QCOMPARE(hostOf(first), QStringLiteral("web-0"));
+            QVERIFY(first->windowHandle());
+            first->windowHandle()->close(); // the window manager's close (Alt+F4)
+            QVERIFY(!first->close());
+            QVERIFY(first->isVisible());
+            QTest::mouseClick(first->findChild<QPushButton *>(QStringLiteral("cmdok")), Qt::LeftButton);
+            QTRY_COMPARE(w.openAlerts().size(), 1);
+            QCOMPARE(hostOf(w.openAlerts().first()), QStringLiteral("web-1"));
+            QCOMPARE(w.grid().currentRow(), 2); // the selection ends on the second alert's row
+        }
         w.save_registry();
         QCOMPARE(SettingsStore(p.file()).get(QStringLiteral("PopUp"), QStringLiteral("GroupAlerts"), {}),
             group ? QStringLiteral("True") : QStringLiteral("False"));

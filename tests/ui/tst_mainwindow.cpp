@@ -531,32 +531,6 @@ private Q_SLOTS:
         QVERIFY(alert.windowFlags().testFlag(Qt::CustomizeWindowHint));
         QVERIFY(!alert.windowFlags().testFlag(Qt::WindowCloseButtonHint));
     }
-
-    void acknowledgeClosesOnlyThatAlert()
-    {
-        // Loopback addresses where nothing listens refuse the port check: both go DOWN.
-        Window win(refusingTargets(2));
-        QTRY_COMPARE(win.w->openAlerts().size(), 2);
-        QTRY_VERIFY(!win.w->monitor().CycleRunning());
-        const auto image = [](const QIcon &icon) { return icon.pixmap(16, 16).toImage(); };
-        QCOMPARE(image(win.w->windowIcon()), image(QIcon(QStringLiteral(":/icons/exclamation.svg"))));
-        const auto hostOf = [](AlertWindow *a) {
-            return a->findChild<QLabel *>(QStringLiteral("lblhostname"))->text();
-        };
-        AlertWindow *first = win.w->openAlerts().first();
-        QCOMPARE(hostOf(first), QStringLiteral("web-0"));
-        // Neither the window manager's close (Alt+F4) nor any other close but Acknowledge.
-        QVERIFY(first->windowHandle());
-        first->windowHandle()->close();
-        QVERIFY(!first->close());
-        QVERIFY(first->isVisible());
-        QTest::mouseClick(first->findChild<QPushButton *>(QStringLiteral("cmdok")), Qt::LeftButton);
-        QTRY_COMPARE(win.w->openAlerts().size(), 1);
-        QCOMPARE(hostOf(win.w->openAlerts().first()), QStringLiteral("web-1"));
-        QCOMPARE(win.w->grid().currentRow(), 2); // the selection ends on the second alert's row
-        win.w->close();
-        QTRY_COMPARE(win.w->openAlerts().size(), 0);
-    }
 };
 
 SENTREL_TEST_MAIN(TstMainWindow)
