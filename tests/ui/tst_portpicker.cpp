@@ -27,12 +27,9 @@ private Q_SLOTS:
     void toolWindowWithEntriesInTheirOrder()
     {
         PortPicker picker(0);
-        QCOMPARE(picker.objectName(), QStringLiteral("frmports"));
-        QCOMPARE(picker.windowTitle(), QStringLiteral("Select Port"));
         QCOMPARE(picker.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
         QVERIFY(picker.windowFlags() & Qt::CustomizeWindowHint);
         QVERIFY(!(picker.windowFlags() & Qt::WindowCloseButtonHint));
-        QCOMPARE(buttonOf(picker, "Command1")->text(), QStringLiteral("Cancel"));
 
         QStringList entries;
         for (int i = 0; i < listOf(picker)->count(); ++i) {

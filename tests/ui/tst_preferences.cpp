@@ -48,8 +48,6 @@ private Q_SLOTS:
     void loadsInSpacedForm()
     {
         Rig rig;
-        QCOMPARE(rig.dialog.objectName(), QStringLiteral("frmpref"));
-        QCOMPARE(rig.dialog.windowTitle(), QStringLiteral("User Preferences"));
         QVERIFY(!rig.dialog.isModal());
         QCOMPARE(rig.box("txtfreq")->text(), QStringLiteral(" 1"));
         QCOMPARE(rig.box("txtdecay")->text(), QStringLiteral(" 5"));
@@ -71,12 +69,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("parallel"); // 128 before
         QTest::addColumn<double>("font"); // reported for both boxes; 0: not reported, the font stays
         QTest::newRow("zero ignored") << "0" << true << 7 << 5 << 128 << 0.0;
-        QTest::newRow("empty ignored") << "" << true << 7 << 5 << 128 << 0.0;
         QTest::newRow("2.5 to even, fonts unrounded") << "2.5" << true << 2 << 2 << 2 << 2.5;
-        QTest::newRow("3.5 to even") << "3.5" << true << 4 << 4 << 4 << 3.5;
         QTest::newRow("0.4: interval 0, decay would divide by 0") << "0.4" << true << 0 << 5 << 128 << 0.4;
         QTest::newRow("trailing text") << "10 min" << true << 10 << 10 << 10 << 10.0;
-        QTest::newRow("one") << "1" << true << 1 << 1 << 1 << 1.0;
         QTest::newRow("parallel top") << "256" << true << 256 << 256 << 256 << 256.0;
         QTest::newRow("above parallel top") << "257" << true << 257 << 257 << 128 << 257.0;
         QTest::newRow("font top") << "512" << true << 512 << 512 << 128 << 512.0;
