@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 # Most tests wait on sockets, timers and child processes rather than compute, so more of
 # them run at once than there are cores.
-test_jobs=$((jobs * 2))
+test_jobs=$((jobs * 3))
 asan_env=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
 
 echo "== formatting"
