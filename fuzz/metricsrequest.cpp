@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string>
@@ -121,7 +122,7 @@ std::string_view asCString(std::string_view s)
 
 // Whether the request line, as the HTTP library reads it, asks for the metrics: lines that are
 // empty as C strings come before it and are skipped, its method and path are the words before
-// and after its first space, each up to its first NUL, and a query is not part of the path.
+// and after its first blanks, each up to its first NUL, and a query is not part of the path.
 bool asksForMetrics(std::string_view request)
 {
     std::string_view line;
@@ -137,8 +138,9 @@ bool asksForMetrics(std::string_view request)
     if (space == std::string_view::npos)
         return false;
     const std::string_view method = asCString(line.substr(0, space));
-    std::string_view target = line.substr(space + 1);
-    target = asCString(target.substr(0, target.find(' ')));
+    std::string_view target = line.substr(space);
+    target.remove_prefix(std::min(target.find_first_not_of(" \t"), target.size()));
+    target = asCString(target.substr(0, target.find_first_of(" \t")));
     return (method == "GET" || method == "HEAD") && (target == "/metrics" || startsWith(target, "/metrics?"));
 }
 
