@@ -89,6 +89,7 @@ private Q_SLOTS:
         QCOMPARE(list[1].info, QStringLiteral("refused"));
         QCOMPARE(durationText(list[1].durationMs(0)), QStringLiteral("1 h 34 min"));
         QCOMPARE(durationText(59999), QStringLiteral("59 s"));
+        QCOMPARE(durationText(60 * Minute), QStringLiteral("1 h 0 min"));
         QCOMPARE(durationText(50 * OneHour), QStringLiteral("2 d 2 h"));
         QCOMPARE(percentText(UptimeFigure {OneHour * 1000 - 1, 1}.ratio()), QStringLiteral("99.99 %"));
     }

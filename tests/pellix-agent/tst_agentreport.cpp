@@ -207,6 +207,7 @@ private Q_SLOTS:
         QTest::newRow("empty file system") << quint64(0) << quint64(0) << 0;
         QTest::newRow("exact") << quint64(91) << quint64(9) << 91;
         QTest::newRow("a little over rounds up") << quint64(9001) << quint64(999) << 91;
+        QTest::newRow("the least bit over rounds up") << quint64(1) << quint64(98) << 2;
         QTest::newRow("full") << quint64(5) << quint64(0) << 100;
         QTest::newRow("huge values do not overflow") << quint64(1) << (quint64(1) << 56) << 1;
     }
