@@ -217,15 +217,19 @@ HistoryResult HistoryStore::openConnection(bool writer)
     m_open = true;
     m_writer = writer;
     QSqlQuery q(db);
-    // Reading the schema is the first access to the file: a file that is not a database fails here.
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+    // A failed query closes the file again, the query first, since the database cannot close
+    // under it.
+    const auto failed = [&] {
         HistoryResult r = fault(q.lastError());
         q = QSqlQuery();
         db.close();
         m_open = false;
         m_lock.reset();
         return r;
-    }
+    };
+    // Reading the schema is the first access to the file: a file that is not a database fails here.
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+        return failed();
     // One Target's history is read a page here and a page there across the file: mapped, and
     // with a larger cache, those reads cost no system call each.
     q.exec(QStringLiteral("PRAGMA mmap_size=268435456"));
@@ -237,14 +241,8 @@ HistoryResult HistoryStore::openConnection(bool writer)
         q.exec(QString::fromLatin1(pragma));
     }
     for (const char *sql : Schema) {
-        if (!q.exec(QString::fromLatin1(sql))) {
-            HistoryResult r = fault(q.lastError());
-            q = QSqlQuery();
-            db.close();
-            m_open = false;
-            m_lock.reset();
-            return r;
-        }
+        if (!q.exec(QString::fromLatin1(sql)))
+            return failed();
     }
     return {};
 }

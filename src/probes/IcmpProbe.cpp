@@ -147,6 +147,15 @@ constexpr int ReadBudget = 256;
 constexpr size_t SequenceSpace = 65536;
 constexpr int SendRetryMs = 10;
 
+// Many echoes answered at once must not overflow the default buffer. Only a
+// privileged process may pass the system's limit; others get what it allows.
+void enlargeReceiveBuffer(int fd)
+{
+    const int receiveBuffer = 1 << 21;
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+}
+
 UniqueFd openIcmp6Socket(SocketKind kind)
 {
     const int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_RAW;
@@ -173,9 +182,7 @@ UniqueFd openIcmp6Socket(SocketKind kind)
     }
     if (!ok)
         return {};
-    const int receiveBuffer = 1 << 21;
-    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    enlargeReceiveBuffer(fd.get());
     return fd;
 }
 
@@ -209,11 +216,7 @@ UniqueFd openIcmpSocket(SocketKind kind, bool ipv6 = false)
     }
     if (!ok)
         return {};
-    // Many echoes answered at once must not overflow the default buffer. Only a
-    // privileged process may pass the system's limit; others get what it allows.
-    const int receiveBuffer = 1 << 21;
-    if (::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBuffer, sizeof receiveBuffer) != 0)
-        ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    enlargeReceiveBuffer(fd.get());
     return fd;
 }
 
