@@ -2,85 +2,25 @@
 #include "engine/NumberText.h"
 #include "settings/SettingsStore.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cstdio>
 #include <limits>
 #include <sys/stat.h>
 
 using namespace sentrel;
 using namespace sentrel::test;
-
-namespace {
-
-const char saveLoopArgument[] = "--save-loop";
-constexpr int loopKeys = 8000;
-
-QString loopKey(int i)
-{
-    return QStringLiteral("Key ") + QString::number(i);
-}
-
-QString loopValue(qint64 generation)
-{
-    // Padding makes each write long enough for kills to land in the middle of it.
-    return QStringLiteral("g%1 ").arg(generation) + QString(40, u'x');
-}
-
-// Child process: saves a complete new state of loopKeys keys over and over until killed.
-int runSaveLoop(const QString &path)
-{
-    SettingsStore store(path);
-    const QString first = store.get(QStringLiteral("Loop"), loopKey(0), QStringLiteral("g0"));
-    qint64 generation = first.mid(1, first.indexOf(u' ') - 1).toLongLong();
-    for (;;) {
-        ++generation;
-        for (int i = 0; i < loopKeys; ++i)
-            store.save(QStringLiteral("Loop"), loopKey(i), loopValue(generation));
-        if (!store.sync())
-            return 1;
-        std::printf("%lld\n", static_cast<long long>(generation));
-        std::fflush(stdout);
-    }
-}
-
-} // namespace
-
 using namespace Qt::StringLiterals;
 
 class TstSettingsStore : public QObject
 {
     Q_OBJECT
-private:
-    QTemporaryDir m_configHome;
-
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(m_configHome.isValid());
-        // Before the first QSettings of the process, so the user store lands here.
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
-    }
-
-    void userStoreIsSentrelIniInConfigFolder()
-    {
-        SettingsStore store;
-        QCOMPARE(QFileInfo(store.fileName()).absoluteFilePath(),
-            QDir(m_configHome.path()).absoluteFilePath(QStringLiteral("Sentrel/Sentrel.ini")));
-        store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
-        QVERIFY(store.sync());
-        QVERIFY(QFile::exists(store.fileName()));
-    }
-
     // Texts and names come back as saved, also after reopening, in QSettings' own format.
     void textsSurviveReopen_data()
     {
@@ -88,11 +28,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
         // Blanks, list and INI syntax, QSettings' own escapes, non-Latin-1 and control characters.
-        const QString texts[] = {QStringLiteral(" 5"), QString(), QStringLiteral("Mail, server"),
-            QStringLiteral("say \"hi\""), QStringLiteral("a=b;c [d]"), QStringLiteral("@Variant(x)"),
-            QStringLiteral("C:\\Sentrel\\sentrel.log"), QStringLiteral("  padded\t "),
-            QStringLiteral("one\r\ntwo"), QStringLiteral("Serveur \u00e9t\u00e9 \u4e2d"),
-            QString::fromUtf8("up \xf0\x9f\x98\x80 down"), QStringLiteral("\u0001abc\u001f9"),
+        const QString texts[] = {QStringLiteral(" 5"), QString(), QStringLiteral("Mail, \"server\""),
+            QStringLiteral("a=b;c [d]"), QStringLiteral("@Variant(x)"),
+            QStringLiteral("C:\\Sentrel\\sentrel.log"), QStringLiteral("one\r\ntwo"),
+            QString::fromUtf8("\u00e9t\u00e9 \u4e2d \xf0\x9f\x98\x80"), QStringLiteral("\u0001abc\u001f9"),
             QString(QChar(0)) + QStringLiteral("7")};
         for (const QString &text : texts) {
             QString shown; // escaped, so control characters do not break the test log
@@ -262,25 +201,17 @@ private Q_SLOTS:
         const char i16[] = "-32768..32767";
         const char i32[] = "-2147483648..2147483647";
         const double inf = std::numeric_limits<double>::infinity();
-        const Case cases[] = {{i16, " 5", qint64(5)}, {i16, "5 ", qint64(5)}, {i16, "-1", qint64(-1)},
-            {i16, "+7", qint64(7)}, {i16, "-32768", qint64(-32768)}, {i16, "32767", qint64(32767)},
-            {i16, "32768", no}, {i16, "12abc", no}, {i16, "1.5", no}, {i16, "", no}, {i16, " ", no},
-            {i16, "-", no}, {i32, "2147483647", qint64(2147483647)}, {i32, "2147483648", no},
-            {i32, "99999999999999999999999", no}, {"1..256", "0", no},
-            // Booleans
-            {"bool", "True", true}, {"bool", "False", false}, {"bool", "true", true},
-            {"bool", " FALSE ", false}, {"bool", "yes", no}, {"bool", "-1", no}, {"bool", "", no},
-            {"bool", "Tru", no},
+        const Case cases[] = {{i16, " 5", qint64(5)}, {i16, "-32768", qint64(-32768)},
+            {i16, "32767", qint64(32767)}, {i16, "32768", no}, {i16, "12abc", no}, {i16, "", no},
+            {i32, "2147483647", qint64(2147483647)}, {i32, "2147483648", no}, {"1..256", "0", no},
+            {"bool", "True", true}, {"bool", " FALSE ", false}, {"bool", "yes", no}, {"bool", "", no},
             // Leading numbers, rounded half to even
-            {"number", "2.49", 2.0}, {"number", "-1.5", -2.0}, {"number", "", 0.0}, {"number", ".5", 0.0},
-            {"number", "1e9", 1e9}, {"number", "5e", 5.0}, {"number", "0x10", 0.0}, {"number", "1e400", inf},
-            {"number", "-1e400", -inf}, {"number", "1e-400", 0.0},
+            {"number", "2.49", 2.0}, {"number", "-1.5", -2.0}, {"number", "", 0.0}, {"number", "5e", 5.0},
+            {"number", "0x10", 0.0}, {"number", "1e400", inf},
             // Lengths in twips
-            {"length de_DE", "4665", 4665.0}, {"length de_DE", "4665,5", 4665.5},
-            {"length de_DE", "4665.5", 4665.5}, {"length de_DE", "1,2,3", no}, {"length C", "4665.5", 4665.5},
-            {"length C", "4665,5", no}, {"length C", "-300", -300.0}, {"length C", " 900", 900.0},
-            {"length C", "abc", no}, {"length C", "1e3", no}, {"length C", "", no},
-            {"length C", "99999999999", no}};
+            {"length de_DE", "4665,5", 4665.5}, {"length de_DE", "4665.5", 4665.5},
+            {"length de_DE", "1,2,3", no}, {"length C", "4665,5", no}, {"length C", "1e3", no},
+            {"length C", "", no}, {"length C", "99999999999", no}};
         for (const Case &c : cases)
             QTest::addRow("%s \"%s\"", c.kind, c.text)
                 << QString::fromLatin1(c.kind) << QString::fromLatin1(c.text) << c.expected;
@@ -315,74 +246,7 @@ private Q_SLOTS:
         }
         QCOMPARE(got, expected);
     }
-
-    void lengthTexts()
-    {
-        QCOMPARE(lengthText(4665.0, QLocale(QStringLiteral("de_DE"))), QStringLiteral("4665"));
-        QCOMPARE(lengthText(4665.5, QLocale(QStringLiteral("de_DE"))), QStringLiteral("4665,5"));
-        QCOMPARE(lengthText(1234567.0, QLocale(QStringLiteral("en_US"))), QStringLiteral("1234567"));
-        QCOMPARE(lengthText(0.25, QLocale::c()), QStringLiteral("0.25"));
-    }
-
-    // A save killed at any moment leaves the previous or the new complete state.
-    void killedSaveLeavesCompleteState()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Sentrel.ini"));
-        {
-            SettingsStore store(path);
-            for (int i = 0; i < loopKeys; ++i)
-                store.save(QStringLiteral("Loop"), loopKey(i), loopValue(0));
-            QVERIFY(store.sync());
-        }
-        qint64 lastGeneration = 0;
-        int killsAfterProgress = 0;
-        for (int round = 0; round < 8; ++round) {
-            QProcess child;
-            // Whatever a killed child leaves in its temporary folder goes with dir.
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("TMPDIR"), dir.path());
-            child.setProcessEnvironment(env);
-            child.start(
-                QCoreApplication::applicationFilePath(), {QString::fromLatin1(saveLoopArgument), path});
-            QVERIFY2(child.waitForStarted(), qPrintable(child.errorString()));
-            // Every other round counts from the child's first finished save, so that a slow
-            // (sanitized, busy) machine still sees kills in the middle of later saves.
-            if (round % 2 == 1)
-                QVERIFY(child.waitForReadyRead(30000));
-            QTest::qWait(40 + QRandomGenerator::global()->bounded(400));
-            QCOMPARE(child.state(), QProcess::Running);
-            child.kill();
-            QVERIFY(child.waitForFinished());
-            if (!child.readAllStandardOutput().isEmpty())
-                ++killsAfterProgress;
-
-            QSettings raw(path, QSettings::IniFormat);
-            QCOMPARE(raw.status(), QSettings::NoError);
-            raw.beginGroup(QStringLiteral("Loop"));
-            const QStringList keys = raw.childKeys();
-            QCOMPARE(keys.size(), loopKeys);
-            const QString first = raw.value(loopKey(0)).toString();
-            for (const QString &key : keys)
-                QCOMPARE(raw.value(key).toString(), first);
-            const qint64 generation = first.mid(1, first.indexOf(u' ') - 1).toLongLong();
-            QCOMPARE(first, loopValue(generation));
-            QVERIFY(generation >= lastGeneration);
-            lastGeneration = generation;
-        }
-        // Otherwise every kill came before the first write and nothing was tried.
-        QVERIFY2(killsAfterProgress > 0 && lastGeneration > 0, "the child never completed a save");
-    }
 };
 
-SENTREL_TEST_OWN_MAIN(argc, argv)
-{
-    QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], saveLoopArgument) == 0)
-        return runSaveLoop(QFile::decodeName(argv[2]));
-    TstSettingsStore test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
-}
-
+SENTREL_TEST_GUILESS_MAIN(TstSettingsStore)
 #include "tst_settingsstore.moc"
