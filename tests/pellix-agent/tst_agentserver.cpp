@@ -7,8 +7,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <QScopeGuard>
-
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <memory>
@@ -226,11 +225,12 @@ private Q_SLOTS:
         QTRY_COMPARE(server.openConnections(), 0);
     }
 
-    // One address cannot take every slot: its connections beyond its share are closed.
-    void perAddressLimit()
+    // One address cannot take every slot: its connections beyond its share are closed. Beyond
+    // all slots, clients wait in the kernel's queue, unserved, until a slot frees.
+    void connectionsAreBounded()
     {
         ScriptedSource source;
-        AgentServer server(source, 8, 2);
+        AgentServer server(source, 3, 2);
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         std::vector<UniqueFd> greedy;
         for (int i = 0; i < 5; ++i)
@@ -238,6 +238,12 @@ private Q_SLOTS:
         QTRY_COMPARE(server.servedConnections(), 2);
         UniqueFd other = rawClient(server.serverPort(), "127.0.0.3");
         QTRY_COMPARE(server.servedConnections(), 3);
+        auto waiting = connectMany(2, server.serverPort());
+        QTest::qWait(300);
+        QCOMPARE(server.openConnections(), 3);
+        for (const auto &c : waiting)
+            QVERIFY(c->received.isEmpty());
+        source.autoReply = true;
         source.finish();
         const QByteArray report("WARNING\r\nreport 1\r\ndetail\r\n");
         QCOMPARE(receiveAll(other.get()), report);
@@ -248,33 +254,11 @@ private Q_SLOTS:
             served += got == report;
         }
         QCOMPARE(served, 2);
-        QCOMPARE(server.peakConnections(), 3);
-    }
-
-    void connectionsAreBounded()
-    {
-        ScriptedSource source;
-        AgentServer server(source, 2, 2);
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        auto clients = connectMany(6, server.serverPort());
-        QTRY_COMPARE(server.openConnections(), 2);
-        QTest::qWait(300);
-        QCOMPARE(server.openConnections(), 2);
-        // The others are connected at the kernel's level but not served yet.
-        for (const auto &c : clients)
-            QVERIFY(c->received.isEmpty());
-        source.autoReply = true;
-        source.finish();
         QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                for (const auto &c : clients) {
-                    if (!c->closed || !c->received.startsWith("WARNING\r\nreport "))
-                        return false;
-                }
-                return true;
-            }(),
+            std::all_of(waiting.begin(), waiting.end(),
+                [](const auto &c) { return c->closed && c->received.startsWith("WARNING\r\nreport "); }),
             10000);
-        QCOMPARE(server.peakConnections(), 2);
+        QCOMPARE(server.peakConnections(), 3);
         QTRY_COMPARE(server.openConnections(), 0);
     }
 
@@ -286,14 +270,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("port");
         QTest::newRow("ipv4") << QStringLiteral("127.0.0.1:3000") << true << QStringLiteral("127.0.0.1")
                               << 3000;
-        QTest::newRow("any") << QStringLiteral("0.0.0.0:1") << true << QStringLiteral("0.0.0.0") << 1;
         QTest::newRow("ipv6") << QStringLiteral("[::1]:65535") << true << QStringLiteral("::1") << 65535;
         QTest::newRow("ipv6 without brackets") << QStringLiteral("::1:3000") << false << QString() << 0;
-        QTest::newRow("no port") << QStringLiteral("127.0.0.1") << false << QString() << 0;
         QTest::newRow("port 0") << QStringLiteral("127.0.0.1:0") << false << QString() << 0;
         QTest::newRow("port too big") << QStringLiteral("127.0.0.1:65536") << false << QString() << 0;
         QTest::newRow("host name") << QStringLiteral("localhost:3000") << false << QString() << 0;
-        QTest::newRow("no address") << QStringLiteral(":3000") << false << QString() << 0;
     }
     void listenAddresses()
     {
