@@ -59,8 +59,6 @@ private Q_SLOTS:
                    "f:2: unknown section [disks] (known: [agent], [load], [disk], [memory], [command NAME])");
         QTest::newRow("unclosed header")
             << QByteArray("[load\n") << QStringLiteral("f:1: section header \"[load\" has no closing \"]\"");
-        QTest::newRow("repeated section")
-            << QByteArray("[load]\n[disk]\n[load]\n") << QStringLiteral("f:3: section [load] is given twice");
         QTest::newRow("unknown key") << QByteArray("[load]\nwarnng = 3\n")
                                      << QStringLiteral("f:2: unknown key \"warnng\" in [load]");
         QTest::newRow("repeated key") << QByteArray("[disk]\nwarning = 3\nwarning = 4\n")
@@ -88,9 +86,6 @@ private Q_SLOTS:
             << QByteArray("[command a]\ncommand = /bin/echo \"x\"\"\"y\n")
             << QStringLiteral(
                    "f:2: [command a] command = \"/bin/echo \"x\"\"\"y\": expected a closing double quote");
-        QTest::newRow("deadline too long")
-            << QByteArray("[agent]\ndeadline = 301\n")
-            << QStringLiteral("f:2: [agent] deadline = \"301\": expected whole seconds from 1 to 300");
         QTest::newRow("long line is cut")
             << QByteArray("[load]\n") + QByteArray(1 << 19, 'x') + "\n"
             << QStringLiteral("f:2: expected \"key = value\" or \"[section]\", found \"%1...\"")

@@ -114,8 +114,6 @@ private Q_SLOTS:
         QTest::newRow("0 is OK, first line only")
             << exited("ntp", 0, "NTP OK: offset 0.002 | offset=0.002s\nsecond")
             << QStringLiteral("OK: ntp: NTP OK: offset 0.002");
-        QTest::newRow("1 is WARNING")
-            << exited("raid", 1, "degraded") << QStringLiteral("WARNING: raid: degraded");
         QTest::newRow("2 is DOWN, CR line end")
             << exited("ups", 2, "on battery\r\nx") << QStringLiteral("DOWN: ups: on battery");
         QTest::newRow("3 is an error") << exited("x", 3,

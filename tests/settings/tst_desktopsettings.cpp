@@ -1,11 +1,12 @@
+#include "TestFiles.h"
 #include "settings/DesktopSettings.h"
 #include "settings/SettingsStore.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace sentrel;
+using namespace sentrel::test;
 
 class TstDesktopSettings : public QObject
 {
@@ -33,10 +34,7 @@ private Q_SLOTS:
         QFETCH(bool, groupAlerts);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Sentrel.ini"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(ini);
-        f.close();
+        QVERIFY(writeBytes(path, ini));
         const DesktopSettings s = readDesktopSettings(SettingsStore(path));
         QCOMPARE(s.HideToTray, hideToTray);
         QCOMPARE(s.Notify, notify);
