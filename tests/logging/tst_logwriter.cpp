@@ -182,26 +182,6 @@ private Q_SLOTS:
         QCOMPARE(m_prompts->messages.size(), 2);
     }
 
-    void withoutTimeZone_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("expected");
-        const std::pair<const char *, const char *> cases[] = {{"HH:mm:ss t", "HH:mm:ss"},
-            {"HH:mm:ss tttt", "HH:mm:ss"}, {"h:mm:ss AP t", "h:mm:ss AP"}, {"h:mm:ss AP, t", "h:mm:ss AP"},
-            {"H:mm:ss (t)", "H:mm:ss"}, {"APh:mm:ss [t]", "APh:mm:ss"}, {"t HH:mm:ss", "HH:mm:ss"},
-            {"t APh:mm:ss", "APh:mm:ss"}, {"H 'h' mm 'min' ss 's' t", "H 'h' mm 'min' ss 's'"},
-            {"'Klock' H.mm:ss (t)", "'Klock' H.mm:ss"}, {"'at' HH:mm:ss t", "'at' HH:mm:ss"},
-            {"HH:mm:ss", "HH:mm:ss"}};
-        for (const auto &[format, expected] : cases)
-            QTest::newRow(format) << QString::fromLatin1(format) << QString::fromLatin1(expected);
-    }
-    void withoutTimeZone()
-    {
-        QFETCH(QString, format);
-        QFETCH(QString, expected);
-        QCOMPARE(sentrel::withoutTimeZone(format), expected);
-    }
-
     void everyLocaleKeepsSecondsAndDropsZone()
     {
         const QTime time(13, 4, 5);
