@@ -147,7 +147,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("kinds");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("all OK") << QStringList {u"ok"_s, u"ok"_s} << 0;
-        QTest::newRow("a WARNING") << QStringList {u"ok"_s, u"warning"_s} << 1;
         QTest::newRow("an Unknown") << QStringList {u"unknown"_s, u"ok"_s} << 3;
         QTest::newRow("WARNING beats Unknown") << QStringList {u"unknown"_s, u"warning"_s} << 1;
         QTest::newRow("DOWN beats all") << QStringList {u"ok"_s, u"warning"_s, u"down"_s, u"unknown"_s} << 2;
@@ -204,7 +203,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stderrText");
         QTest::addColumn<QString>("stdoutText");
-        // %dir is a temporary folder holding store.ini (one Target), garbage.exp and fifo.
+        // %dir is a temporary folder holding store.ini (one Target), garbage.exp, fifo, and the
+        // metrics sections taken.ini (a port taken on loopback, %port) and range.ini.
         QTest::newRow("bad export file") << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s,
             u"--import"_s, u"%dir/garbage.exp"_s}
                                          << 3 << u"%dir/garbage.exp is not a usable export file"_s << u""_s;
@@ -227,6 +227,14 @@ private Q_SLOTS:
         QTest::newRow("export file is a FIFO")
             << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s, u"--import"_s, u"%dir/fifo"_s}
             << 3 << u"cannot read export file %dir/fifo: not a regular file"_s << u""_s;
+        // One refusal of each kind to serve metrics: the exporter's and the metrics settings' own
+        // tests hold every message.
+        QTest::newRow("metrics port taken")
+            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/taken.ini"_s} << 1
+            << u"cannot serve metrics: 127.0.0.1:%port: address already in use"_s << u""_s;
+        QTest::newRow("metrics port out of range")
+            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/range.ini"_s} << 1
+            << u"cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535"_s << u""_s;
         QTest::newRow("help") << QStringList {u"--help"_s} << 0 << u""_s << u"--check"_s;
     }
     void commandLineAndFileErrors()
@@ -242,6 +250,11 @@ private Q_SLOTS:
             dir + QStringLiteral("/store.ini"), "[Targets]\nMaxHostNo=0\nHostname%200=localhost\n"));
         QVERIFY(writeFile(dir + QStringLiteral("/garbage.exp"), "2\r\n\"only\",one\r\n"));
         QVERIFY(::mkfifo(QFile::encodeName(dir + QStringLiteral("/fifo")).constData(), 0600) == 0);
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        const QString port = QString::number(taken.serverPort());
+        QVERIFY(writeFile(dir + u"/taken.ini"_s, (u"[Metrics]\nAddress=127.0.0.1\nPort="_s + port).toUtf8()));
+        QVERIFY(writeFile(dir + u"/range.ini"_s, "[Metrics]\nPort=70000\n"));
         args.replaceInStrings(QStringLiteral("%dir"), dir);
 
         QProcess sentrel;
@@ -249,7 +262,7 @@ private Q_SLOTS:
         const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
         const QString out = QString::fromLocal8Bit(sentrel.readAllStandardOutput());
         QCOMPARE(sentrel.exitCode(), exitCode);
-        QVERIFY2(err.contains(stderrText.replace(QStringLiteral("%dir"), dir)), qPrintable(err));
+        QVERIFY2(err.contains(stderrText.replace(u"%dir"_s, dir).replace(u"%port"_s, port)), qPrintable(err));
         if (stdoutText.isEmpty())
             QCOMPARE(out, QString());
         else
@@ -462,36 +475,6 @@ private Q_SLOTS:
         QCOMPARE(outages.size(), 1);
         QCOMPARE(outages[0].toObject()[u"info"_s].toString(), u"All checks failed."_s);
         QVERIFY(outages[0].toObject()[u"end"_s].isString());
-    }
-
-    void serveRefusesAnAddressItCannotListenOn_data()
-    {
-        // %1 is a port taken on loopback. One refusal of each kind: the exporter's and the
-        // metrics settings' own tests hold every message.
-        QTest::addColumn<QString>("section");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("port taken") << "Address=127.0.0.1\nPort=%1\n"
-                                    << "cannot serve metrics: 127.0.0.1:%1: address already in use";
-        QTest::newRow("port out of range")
-            << "Port=70000\n"
-            << "cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535";
-    }
-    void serveRefusesAnAddressItCannotListenOn()
-    {
-        QFETCH(QString, section);
-        QFETCH(QString, message);
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QTcpServer taken;
-        QVERIFY(taken.listen(QHostAddress::LocalHost));
-        const QString store = home.filePath(QStringLiteral("store.ini"));
-        const QString port = QString::number(taken.serverPort());
-        QVERIFY(writeFile(store, (u"[Metrics]\n"_s + section.replace(u"%1"_s, port)).toUtf8()));
-        QProcess sentrel;
-        QVERIFY(runSentrel(sentrel, home.path(), {u"--serve"_s, u"--store"_s, store}));
-        const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
-        QCOMPARE(sentrel.exitCode(), 1);
-        QVERIFY2(err.contains(message.replace(u"%1"_s, port)), qPrintable(err));
     }
 };
 
