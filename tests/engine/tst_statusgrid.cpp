@@ -144,9 +144,6 @@ private Q_SLOTS:
             (QList<int> {-1, 2, -1}));
         QCOMPARE(grid.cell(4, GridColumn::Host), QString());
         QVERIFY(!model.index(3, 0).data().isValid());
-        const int leftCentred = static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter);
-        QCOMPARE(model.index(1, GridColumn::Host).data(Qt::TextAlignmentRole).toInt(), leftCentred);
-        QCOMPARE(model.index(1, GridColumn::Information).data(Qt::TextAlignmentRole).toInt(), leftCentred);
         // Without a row to restore the last row is current, in column 0.
         QCOMPARE(grid.currentRow(), 3);
         QCOMPARE(grid.currentColumn(), 0);

@@ -107,7 +107,6 @@ private Q_SLOTS:
             {"other mode", MailAndRouter, 2, ",", ""},
             // Free slots are never logged; the file is created even for an empty entry.
             {"only free, per cycle", OnlyFree, 1, ",", "12/11/99,10:15:02 AM\r\n"},
-            {"only free, per target", OnlyFree, 0, ",", ""},
             {"mixed, per cycle", MixedWithFree, 1, ",", "12/11/99,10:15:02 AM, 1, 0\r\n"},
             {"mixed, per target", MixedWithFree, 0, ",",
                 "12/11/99,10:14:58 AM,Mail, 1,220 mail ready\r\n12/11/99,10:15:00 AM,Local, 0,New entry\r\n"},
