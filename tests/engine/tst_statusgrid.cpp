@@ -241,7 +241,7 @@ private Q_SLOTS:
         QCOMPARE(f.grid.currentRow(), 2);
     }
 
-    void newentryAddsLocalTarget()
+    void newentryAddsLocalTargetUntilTheTableIsFull()
     {
         Fixture f;
         f.grid.newentry();
@@ -257,25 +257,20 @@ private Q_SLOTS:
         QCOMPARE(f.grid.rowCount(), 5);
         QCOMPARE(rowCells(f.grid, 4), QStringLiteral("Local|Unknown|New entry| 3"));
         QCOMPARE(f.grid.currentRow(), 4);
-    }
 
-    void newentryOnFullTableDoesNothing()
-    {
-        TargetTable table = makeTable({1});
-        while (table.growtable()) { }
-        TargetGrid grid(table);
-        grid.load_display();
-        QVERIFY(grid.setCurrentRow(5));
-        grid.setTxtdata(QStringLiteral("kept"));
-        QSignalSpy reset(grid.model(), &QAbstractItemModel::modelReset);
-        grid.newentry();
-        QCOMPARE(int(table.size()), TargetTable::MaxSlots);
-        QCOMPARE(table.lastIndex(), int16_t(32766));
-        QCOMPARE(table[table.lastIndex()].Hostname, QString());
+        // On a full table it does nothing.
+        while (f.table.growtable()) { }
+        f.grid.load_display();
+        QVERIFY(f.grid.setCurrentRow(5));
+        f.grid.setTxtdata(QStringLiteral("kept"));
+        QSignalSpy reset(f.grid.model(), &QAbstractItemModel::modelReset);
+        f.grid.newentry();
+        QCOMPARE(int(f.table.size()), TargetTable::MaxSlots);
+        QCOMPARE(f.table[f.table.lastIndex()].Hostname, QString());
         QCOMPARE(reset.count(), 0);
-        QCOMPARE(grid.currentRow(), 5);
-        QCOMPARE(grid.txtdata(), QStringLiteral("kept"));
-        QCOMPARE(grid.cell(grid.rowCount() - 1, GridColumn::Index), QStringLiteral(" 32766"));
+        QCOMPARE(f.grid.currentRow(), 5);
+        QCOMPARE(f.grid.txtdata(), QStringLiteral("kept"));
+        QCOMPARE(f.grid.cell(f.grid.rowCount() - 1, GridColumn::Index), QStringLiteral(" 32766"));
     }
 
     void deleteAndClearAsk_data()
