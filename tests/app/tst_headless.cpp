@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -146,7 +147,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("kinds");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("all OK") << QStringList {u"ok"_s, u"ok"_s} << 0;
-        QTest::newRow("a WARNING") << QStringList {u"ok"_s, u"warning"_s} << 1;
         QTest::newRow("an Unknown") << QStringList {u"unknown"_s, u"ok"_s} << 3;
         QTest::newRow("WARNING beats Unknown") << QStringList {u"unknown"_s, u"warning"_s} << 1;
         QTest::newRow("DOWN beats all") << QStringList {u"ok"_s, u"warning"_s, u"down"_s, u"unknown"_s} << 2;
@@ -197,46 +197,17 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("data"))));
     }
 
-    void checkOfAnImportedFileIgnoresTheStoredTargets()
-    {
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        Peers peers;
-        QVERIFY(peers.mail);
-        const QString store = home.filePath(QStringLiteral("elsewhere.ini"));
-        QVERIFY(writeFile(
-            store, (u"[Targets]\nMaxHostNo=0\n"_s + peers.target(QStringLiteral("down"), 0)).toUtf8()));
-        const QString exp = home.filePath(QStringLiteral("settings.exp"));
-        QVERIFY(writeFile(exp,
-            u"0\r\n\"%1\",%2,3000,#FALSE#,#TRUE#,#FALSE#,\"Mail, imported\",\"\",5,#FALSE#\r\n"_s
-                .arg(FormatDottedAddress(peers.mail->address()))
-                .arg(peers.mail->port())
-                .toUtf8()));
-        QProcess sentrel;
-        QVERIFY(runSentrel(sentrel, home.path(), {u"--check"_s, u"--store"_s, store, u"--import"_s, exp}));
-        QCOMPARE(sentrel.readAllStandardOutput(), QByteArray("Mail, imported\tOK\t220 mail.test ready\n"));
-        QCOMPARE(sentrel.exitCode(), 0);
-    }
-
     void commandLineAndFileErrors_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stderrText");
         QTest::addColumn<QString>("stdoutText");
-        // %dir is a temporary folder holding store.ini (one Target), empty.ini and garbage.exp.
-        QTest::newRow("missing store") << QStringList {u"--check"_s, u"--store"_s, u"%dir/none.ini"_s} << 3
-                                       << u"cannot read settings file %dir/none.ini: No such file"_s << u""_s;
-        QTest::newRow("store is a folder") << QStringList {u"--check"_s, u"--store"_s, u"%dir"_s} << 3
-                                           << u"cannot read settings file %dir: Is a directory"_s << u""_s;
-        QTest::newRow("missing export file") << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s,
-            u"--import"_s, u"%dir/none.exp"_s}
-                                             << 3 << u"cannot read export file %dir/none.exp"_s << u""_s;
+        // %dir is a temporary folder holding store.ini (one Target), garbage.exp, fifo, and the
+        // metrics sections taken.ini (a port taken on loopback, %port) and range.ini.
         QTest::newRow("bad export file") << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s,
             u"--import"_s, u"%dir/garbage.exp"_s}
                                          << 3 << u"%dir/garbage.exp is not a usable export file"_s << u""_s;
-        QTest::newRow("no Targets") << QStringList {u"--check"_s, u"--store"_s, u"%dir/empty.ini"_s} << 3
-                                    << u"no Targets to check in %dir/empty.ini"_s << u""_s;
         QTest::newRow("no Targets in the user's store")
             << QStringList {u"--check"_s} << 3 << u"no Targets to check in"_s << u""_s;
         QTest::newRow("unknown option")
@@ -253,11 +224,17 @@ private Q_SLOTS:
         QTest::newRow("store is a FIFO")
             << QStringList {u"--check"_s, u"--store"_s, u"%dir/fifo"_s} << 3
             << u"cannot read settings file %dir/fifo: not a regular file"_s << u""_s;
-        QTest::newRow("serve with a FIFO store") << QStringList {u"--serve"_s, u"--store"_s, u"%dir/fifo"_s}
-                                                 << 1 << u"not a regular file"_s << u""_s;
         QTest::newRow("export file is a FIFO")
             << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s, u"--import"_s, u"%dir/fifo"_s}
             << 3 << u"cannot read export file %dir/fifo: not a regular file"_s << u""_s;
+        // One refusal of each kind to serve metrics: the exporter's and the metrics settings' own
+        // tests hold every message.
+        QTest::newRow("metrics port taken")
+            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/taken.ini"_s} << 1
+            << u"cannot serve metrics: 127.0.0.1:%port: address already in use"_s << u""_s;
+        QTest::newRow("metrics port out of range")
+            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/range.ini"_s} << 1
+            << u"cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535"_s << u""_s;
         QTest::newRow("help") << QStringList {u"--help"_s} << 0 << u""_s << u"--check"_s;
     }
     void commandLineAndFileErrors()
@@ -271,9 +248,13 @@ private Q_SLOTS:
         const QString dir = home.filePath(QStringLiteral("files"));
         QVERIFY(writeFile(
             dir + QStringLiteral("/store.ini"), "[Targets]\nMaxHostNo=0\nHostname%200=localhost\n"));
-        QVERIFY(writeFile(dir + QStringLiteral("/empty.ini"), "[Targets]\nMaxHostNo=-1\n"));
         QVERIFY(writeFile(dir + QStringLiteral("/garbage.exp"), "2\r\n\"only\",one\r\n"));
         QVERIFY(::mkfifo(QFile::encodeName(dir + QStringLiteral("/fifo")).constData(), 0600) == 0);
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        const QString port = QString::number(taken.serverPort());
+        QVERIFY(writeFile(dir + u"/taken.ini"_s, (u"[Metrics]\nAddress=127.0.0.1\nPort="_s + port).toUtf8()));
+        QVERIFY(writeFile(dir + u"/range.ini"_s, "[Metrics]\nPort=70000\n"));
         args.replaceInStrings(QStringLiteral("%dir"), dir);
 
         QProcess sentrel;
@@ -281,15 +262,16 @@ private Q_SLOTS:
         const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
         const QString out = QString::fromLocal8Bit(sentrel.readAllStandardOutput());
         QCOMPARE(sentrel.exitCode(), exitCode);
-        QVERIFY2(err.contains(stderrText.replace(QStringLiteral("%dir"), dir)), qPrintable(err));
+        QVERIFY2(err.contains(stderrText.replace(u"%dir"_s, dir).replace(u"%port"_s, port)), qPrintable(err));
         if (stdoutText.isEmpty())
             QCOMPARE(out, QString());
         else
             QVERIFY2(out.contains(stdoutText), qPrintable(out));
     }
 
-    // Text from the wire reaches the terminal as text: valid UTF-8 decoded as such, controls
-    // replaced, and a WARNING without an information line says why.
+    // Targets imported from an export file replace the stored ones for the run, and text from
+    // the wire reaches the terminal as text: valid UTF-8 decoded as such, controls replaced, and
+    // a WARNING without an information line says why.
     void checkTextIsDecodedCleanedAndExplained()
     {
         QTemporaryDir home;
@@ -302,23 +284,25 @@ private Q_SLOTS:
         QVERIFY(hostile.isListening() && agent.isListening() && silent.isListening());
         const QString store = home.filePath(QStringLiteral("store.ini"));
         QVERIFY(writeFile(store,
-            QStringLiteral(
-                "[Targets]\nMaxHostNo=2\n"
-                "Hostname%200=127.0.0.1\nDesc%200=Banner\nPort%200=%1\nUsePX%200=False\nUseM%200=True\n"
-                "Hostname%201=127.0.0.1\nDesc%201=Agent\nPXPort%201=%2\nUsePX%201=True\nUseM%201=False\n"
-                "Hostname%202=127.0.0.1\nDesc%202=Silent\nPort%202=%3\nUsePX%202=False\nUseM%202=True\n"
-                "Timeout%202=1\n")
-                .arg(hostile.port())
+            u"[Targets]\nMaxHostNo=0\nHostname%200=%1\nDesc%200=Stored\nPort%200=25\nUsePX%200=False\n"_s
+                .arg(refusingHost())
+                .toUtf8()));
+        const QString exp = home.filePath(QStringLiteral("settings.exp"));
+        QVERIFY(writeFile(exp,
+            u"2\r\n\"127.0.0.1\",%1,3000,#FALSE#,#TRUE#,#FALSE#,\"Banner\",\"\",5,#FALSE#\r\n"
+            "\"127.0.0.1\",13,%2,#TRUE#,#FALSE#,#FALSE#,\"Agent, imported\",\"\",5,#FALSE#\r\n"
+            "\"127.0.0.1\",%3,3000,#FALSE#,#TRUE#,#FALSE#,\"Silent\",\"\",1,#FALSE#\r\n"_s.arg(hostile.port())
                 .arg(agent.port())
                 .arg(silent.port())
                 .toUtf8()));
         QProcess sentrel;
-        QVERIFY(runSentrel(sentrel, home.path(), {u"--check"_s, u"--store"_s, store}));
+        QVERIFY(runSentrel(sentrel, home.path(), {u"--check"_s, u"--store"_s, store, u"--import"_s, exp}));
         const QString replaced(QChar::ReplacementCharacter);
         QCOMPARE(QString::fromUtf8(sentrel.readAllStandardOutput()),
             u"Banner\tOK\t220 "_s + replaced + u"]0;owned"_s + replaced + replaced + u"[31mred"_s + replaced
-                + u"\u00e9\n"_s + u"Agent\tOK\tTemp\u00e9rature 45 \u00b0C \u2013 \u00e7a va\n"_s
+                + u"\u00e9\n"_s + u"Agent, imported\tOK\tTemp\u00e9rature 45 \u00b0C \u2013 \u00e7a va\n"_s
                 + u"Silent\tWARNING\t*** Timeout on read ***\n"_s);
+        QCOMPARE(sentrel.exitCode(), 1);
     }
 
     // Under a low open-file limit that cannot be raised, 200 checks at Parallel 128 still all
@@ -366,15 +350,15 @@ private Q_SLOTS:
         QVERIFY(home.isValid());
         Peers peers;
         QVERIFY(peers.mail);
-        const QString log = home.filePath(QStringLiteral("monitor.log"));
+        // No log file is named: both log to the user's data folder.
+        const QString log = home.filePath(QStringLiteral("data/Sentrel/sentrel.log"));
         const QString desc = QStringLiteral("Mail \"north\" C:\\mail\nsecond line");
         const QString ini =
             QStringLiteral(
                 "[Targets]\nMaxHostNo=1\n%1%2Desc%200=\"Mail \\\"north\\\" C:\\\\mail\\nsecond line\"\n"
-                "[Window]\nDelay=\" 5\"\n[Logging]\nEnable=True\nFilename=%3\n"
-                "[Metrics]\nEnable=%4\nPort=0\n")
+                "[Window]\nDelay=\" 5\"\n[Logging]\nEnable=True\n[Metrics]\nEnable=%3\nPort=0\n")
                 .arg(peers.target(QStringLiteral("ok"), 0).remove(QStringLiteral("Desc%200=Mail\n")),
-                    peers.target(QStringLiteral("down"), 1), log,
+                    peers.target(QStringLiteral("down"), 1),
                     window ? QStringLiteral("True") : QStringLiteral("False"));
         const QString store = home.filePath(QStringLiteral("config/Sentrel/Sentrel.ini"));
         QVERIFY(writeFile(store, ini.toUtf8()));
@@ -464,6 +448,15 @@ private Q_SLOTS:
         QVERIFY2(window || clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(sentrel.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sentrel.exitCode(), 0);
+        if (window) {
+            // Saved on SIGTERM, as a session's logout needs, the log file in use among them.
+            QSettings saved(store, QSettings::IniFormat);
+            QCOMPARE(saved.value(u"Targets/Hostname 0"_s).toString(), mailHost);
+            QCOMPARE(saved.value(u"Window/Delay"_s).toString(), u" 5"_s);
+            QCOMPARE(saved.value(u"Logging/Filename"_s).toString(), log);
+        } else {
+            QCOMPARE(readAll(store), ini.toUtf8());
+        }
 
         // The history of that cycle, beside the log in the data folder, ended where the run ended.
         QVERIFY(QFileInfo::exists(home.filePath(QStringLiteral("data/Sentrel/history.sqlite"))));
@@ -482,36 +475,6 @@ private Q_SLOTS:
         QCOMPARE(outages.size(), 1);
         QCOMPARE(outages[0].toObject()[u"info"_s].toString(), u"All checks failed."_s);
         QVERIFY(outages[0].toObject()[u"end"_s].isString());
-    }
-
-    void serveRefusesAnAddressItCannotListenOn_data()
-    {
-        // %1 is a port taken on loopback. One refusal of each kind: the exporter's and the
-        // metrics settings' own tests hold every message.
-        QTest::addColumn<QString>("section");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("port taken") << "Address=127.0.0.1\nPort=%1\n"
-                                    << "cannot serve metrics: 127.0.0.1:%1: address already in use";
-        QTest::newRow("port out of range")
-            << "Port=70000\n"
-            << "cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535";
-    }
-    void serveRefusesAnAddressItCannotListenOn()
-    {
-        QFETCH(QString, section);
-        QFETCH(QString, message);
-        QTemporaryDir home;
-        QVERIFY(home.isValid());
-        QTcpServer taken;
-        QVERIFY(taken.listen(QHostAddress::LocalHost));
-        const QString store = home.filePath(QStringLiteral("store.ini"));
-        const QString port = QString::number(taken.serverPort());
-        QVERIFY(writeFile(store, (u"[Metrics]\n"_s + section.replace(u"%1"_s, port)).toUtf8()));
-        QProcess sentrel;
-        QVERIFY(runSentrel(sentrel, home.path(), {u"--serve"_s, u"--store"_s, store}));
-        const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
-        QCOMPARE(sentrel.exitCode(), 1);
-        QVERIFY2(err.contains(message.replace(u"%1"_s, port)), qPrintable(err));
     }
 };
 

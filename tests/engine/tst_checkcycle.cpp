@@ -4,10 +4,7 @@
 #include "probes/IcmpProbe.h"
 #include "probes/WinSock.h"
 
-#include <QSignalSpy>
 #include <QTest>
-
-#include <utility>
 
 using namespace sentrel;
 using namespace sentrel::test;
@@ -134,23 +131,6 @@ private Q_SLOTS:
             QCOMPARE(agentPeer->received(), QByteArray()); // the agent is asked nothing
     }
 
-    void workedExampleAgentRefusedEchoAnswers()
-    {
-        if (!IcmpEchoService::canOpen(IcmpEchoService::SocketKind::Any))
-            QSKIP("no ICMP socket may be opened here (neither ping_group_range nor CAP_NET_RAW)");
-        CycleRig rig;
-        Target &t = rig.table[rig.add(QStringLiteral("Router"))];
-        t.UsePX = t.UseP = true;
-        t.PXPort = 9;
-        rig.grid.load_display();
-        QVERIFY(rig.runCycle());
-        QCOMPARE(t.Status, TargetStatus::Warning);
-        QVERIFY2(t.Info.startsWith(QStringLiteral("Reply from 127.0.0.1: TTL = ")), qPrintable(t.Info));
-        QCOMPARE(
-            t.Output, QStringLiteral("Connection refused on port  9\r\n") + t.Info + QStringLiteral("\r\n"));
-        QCOMPARE(rig.rowText(0), QStringLiteral("Router|Warning|") + t.Info);
-    }
-
     void downForThreeCyclesAlertsOnce()
     {
         CycleRig rig;
@@ -185,26 +165,6 @@ private Q_SLOTS:
         QCOMPARE(rig.grid.txtdata(), t.Output);
     }
 
-    // However many Targets use a name, it is looked up once per cycle.
-    void sharedNameLookedUpOncePerCycle()
-    {
-        CycleRig rig;
-        auto web = peer("HTTP/1.0 200 OK\r\n");
-        QVERIFY(web);
-        rig.names.set(QStringLiteral("web.test"), web->address());
-        for (int i = 0; i < 5; ++i)
-            rig.addPortCheck(QStringLiteral("Web%1").arg(i), QStringLiteral("web.test"), web->port());
-        rig.grid.load_display();
-        QVERIFY(rig.runCycle());
-        QCOMPARE(rig.names.lookups(), 1);
-        QCOMPARE(web->acceptedCount(), 5);
-        // The next cycle asks again: the address of a name may change between cycles.
-        rig.names.remove(QStringLiteral("web.test"));
-        QVERIFY(rig.runCycle());
-        QCOMPARE(rig.names.lookups(), 2);
-        QCOMPARE(rig.rowText(4), QStringLiteral("Web4|* DOWN *|Unable to identify host"));
-    }
-
     void alertSwitchesOff()
     {
         CycleRig rig;
@@ -228,36 +188,6 @@ private Q_SLOTS:
         rig.grid.load_display();
         QVERIFY(rig.runCycle());
         QCOMPARE(rig.view.icons.last(), MonitorView::WindowIcon::Idle);
-    }
-
-    // The user picks another row while the cycle runs: the details box follows that row, and
-    // when the cycle puts the highlight back, the box goes back with it.
-    void detailsBoxDescribesTheHighlightedRow()
-    {
-        CycleRig rig;
-        auto slow = peer("late\r\n", true);
-        QVERIFY(slow);
-        const auto ia = rig.addPortCheck(QStringLiteral("A"), refusingHost(), 25);
-        const auto ib = rig.addPortCheck(QStringLiteral("B"), *slow, 1);
-        const Target &a = rig.table[ia];
-        Target &b = rig.table[ib];
-        b.Output = QStringLiteral("B before");
-        rig.grid.load_display();
-        rig.grid.setCurrentRow(1);
-        QSignalSpy shown(&rig.grid, &TargetGrid::txtdataChanged);
-        QSignalSpy finished(rig.monitor.get(), &Monitor::cycleFinished);
-        rig.monitor->do_check();
-        QTRY_COMPARE(a.Status, TargetStatus::Down);
-        rig.grid.setCurrentRow(2);
-        rig.grid.do_data();
-        QTRY_COMPARE(finished.size(), 1);
-        QCOMPARE(b.Status, TargetStatus::Warning);
-        QStringList texts;
-        for (const auto &args : std::as_const(shown))
-            texts << args.at(0).toString();
-        QCOMPARE(texts, (QStringList {a.Output, QStringLiteral("B before"), b.Output, a.Output}));
-        QCOMPARE(rig.grid.currentRow(), 1);
-        QCOMPARE(rig.grid.txtdata(), a.Output);
     }
 
     void cycleStartAndEndPassingAFreeSlot()
@@ -363,75 +293,6 @@ private Q_SLOTS:
         QCOMPARE(rig.rowText(1), QStringLiteral("Echo|Unknown|old"));
     }
 
-    void statusCaptionFollowsTheHeadPastAFreeSlot()
-    {
-        CycleRig rig;
-        auto slow = peer(QByteArray(), true);
-        QVERIFY(slow);
-        UnansweredPort hanging;
-        if (!hanging.isValid())
-            QSKIP(qPrintable(QStringLiteral("cannot make a port that drops SYNs: ") + hanging.errorString()));
-        rig.addPortCheck(QStringLiteral("First"), *slow, 1);
-        rig.table[rig.add(QStringLiteral("Gap"))].Status = TargetStatus::Free;
-        rig.addPortCheck(QStringLiteral("Hung"), FormatDottedAddress(hanging.address()), hanging.port());
-        rig.grid.load_display();
-        rig.monitor->do_check();
-        QTRY_VERIFY_WITH_TIMEOUT(rig.table[0].Status == TargetStatus::Warning, 5000);
-        // The third Target is now the first not yet applied, and its probe is still connecting.
-        QTRY_COMPARE(rig.view.statusCaptions.last(), QStringLiteral("Connecting..."));
-        QVERIFY(rig.monitor->CycleRunning());
-        rig.table.reset();
-        rig.grid.load_display();
-        QTRY_VERIFY(!rig.monitor->CycleRunning());
-    }
-
-    void oneAtATimeAndParallelAgree()
-    {
-        auto banner = peer("220 ready\r\n");
-        auto agentWarn = peer("WARNING\r\nload high\r\nd1\r\n");
-        auto silent = peer(QByteArray(), true);
-        QVERIFY(banner && agentWarn && silent);
-        // Greets, refuses, agent WARNING, read time-out, unresolvable, free slot.
-        const QString hosts[] = {hostOf(*banner), refusingHost(), hostOf(*agentWarn), hostOf(*silent),
-            QStringLiteral("unknown.test")};
-        const int ports[] = {banner->port(), 25, agentWarn->port(), silent->port(), 80};
-        QStringList outcome[2];
-        for (int run = 0; run < 2; ++run) {
-            CycleRig rig;
-            rig.settings.Parallel = run == 0 ? 1 : 32;
-            rig.settings.Warn = true;
-            rig.monitor->setLoggingEnabled(true);
-            rig.monitor->setClock([] { return QDateTime::fromSecsSinceEpoch(86400); });
-            for (int n = 0; n < 24; ++n) {
-                const int kind = n % 6;
-                const QString desc = QStringLiteral("T%1").arg(n);
-                Target &t = rig.table[kind == 5
-                        ? rig.add(desc)
-                        : rig.addPortCheck(desc, hosts[kind], ports[kind], kind == 3 ? 1 : 5)];
-                if (kind == 5)
-                    t.Status = TargetStatus::Free;
-                if (kind == 2) {
-                    t.UsePX = std::exchange(t.UseM, false);
-                    t.PXPort = t.Port;
-                }
-            }
-            rig.grid.load_display();
-            rig.grid.setCurrentRow(3);
-            QVERIFY(rig.runCycle());
-            for (int r = 1; r < rig.grid.rowCount(); ++r)
-                outcome[run] << rig.rowText(static_cast<int16_t>(rig.grid.targetIndexAt(r)));
-            QCOMPARE(outcome[run].size(), 20);
-            QVERIFY(rig.view.alerts.size() >= 12);
-            // Each alert moves the selection to its Target: the last one, unresolvable, keeps it.
-            QCOMPARE(rig.view.alerts.first(), QStringLiteral("T1"));
-            QCOMPARE(rig.view.alerts.last(), QStringLiteral("T22"));
-            QCOMPARE(rig.grid.currentRow(), int(rig.table[22].Row));
-            QCOMPARE(rig.grid.currentColumn(), 0);
-            outcome[run] << rig.view.alerts << rig.logged << QString::number(rig.grid.currentRow());
-        }
-        QCOMPARE(outcome[1], outcome[0]);
-    }
-
     void deletedAndAddedMidCycle()
     {
         CycleRig rig;
@@ -498,58 +359,6 @@ private Q_SLOTS:
         QCOMPARE(rig.rowText(0), QStringLiteral("Imported|Unknown|never checked"));
         QVERIFY(rig.runCycle()); // and the next cycle works on the new table
         QCOMPARE(rig.table[0].Info, QStringLiteral("No test method defined."));
-    }
-
-    void lateResultAfterReplacingTheTableWritesNoLog()
-    {
-        CycleRig rig;
-        rig.monitor->setLoggingEnabled(true);
-        rig.add(QStringLiteral("Quick")); // no method: its check ends at the first turn of the event loop
-        rig.grid.load_display();
-        rig.monitor->do_check();
-        QVERIFY(rig.monitor->CycleRunning());
-        // Queued behind the check's first step: the table is replaced after the check has finished but
-        // before the cycle has heard of it.
-        QMetaObject::invokeMethod(
-            &rig.grid,
-            [&rig] {
-                Target fresh;
-                fresh.Desc = QStringLiteral("Imported");
-                rig.table.assign({fresh});
-                rig.grid.load_display();
-            },
-            Qt::QueuedConnection);
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 2000);
-        QCOMPARE(rig.logEntries, 0);
-        QCOMPARE(rig.rowText(0), QStringLiteral("Imported|Unknown|"));
-        QVERIFY(rig.runCycle());
-        QCOMPARE(rig.logEntries, 1);
-    }
-
-    void editedWhileWaitingIsCheckedWithItsNewDefinition()
-    {
-        CycleRig rig;
-        rig.settings.Parallel = 32;
-        auto slow = peer("first\r\n", true);
-        auto mail = peer("220 ready\r\n");
-        QVERIFY(slow && mail);
-        rig.addPortCheck(QStringLiteral("Slow"), *slow, 2);
-        Target &t = rig.table[rig.addPortCheck(QStringLiteral("Edited"), refusingHost(), 25)];
-        rig.grid.load_display();
-        rig.monitor->do_check();
-        // Both were started at once; the second will be refused long before the first is done.
-        QCOMPARE(rig.grid.cell(2, 1), QStringLiteral("Checking"));
-        // What the definition dialog does on OK, before the cycle has reached the Target.
-        t.Hostname = hostOf(*mail);
-        t.Port = static_cast<int16_t>(mail->port());
-        t.Status = TargetStatus::Unknown;
-        t.Info.clear();
-        t.Output.clear();
-        rig.grid.load_display();
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.monitor->CycleRunning(), 10000);
-        QCOMPARE(rig.rowText(1), QStringLiteral("Edited|OK|220 ready"));
-        QVERIFY(rig.view.alerts.isEmpty());
-        QCOMPARE(mail->acceptedCount(), 1);
     }
 };
 

@@ -22,55 +22,39 @@ const QString Dummy = QStringLiteral("sd0");
 const QString NamespaceAddress = QStringLiteral("fd5e::1");
 const QString LinkLocal = QStringLiteral("fe80::5");
 
-// Where a case runs: a namespace of the test's own whose own interface holds a
-// unique local and a link-local address.
+// Where a case runs: a network namespace of the test's own, with IPv6 on an interface of its
+// own (a unique local and a link-local address), on loopback only, or switched off.
 class Place
 {
 public:
+    enum Kind { DualStack, LoopbackOnly, Ipv6Off };
+
     // The reason the place cannot be made here, or the empty text.
-    QString enter()
+    QString enter(Kind kind)
     {
         if (const QString why = namespaceUnavailableReason(); !why.isEmpty())
-            return QStringLiteral("the namespace cases need a network namespace, but ") + why;
+            return QStringLiteral("this case needs a network namespace, but ") + why;
         m_ns = std::make_unique<NetNamespace>(QStringLiteral("dual"));
+        if (!m_ns->isValid())
+            return QStringLiteral("cannot make a namespace: ") + m_ns->error();
         // A veth pair with both ends at home: the one place here to put addresses on.
         const QString setup[] = {QStringLiteral("link add %1 type veth peer name %1p").arg(Dummy),
             QStringLiteral("link set %1p up").arg(Dummy), QStringLiteral("link set %1 up").arg(Dummy),
             QStringLiteral("addr add %1/64 dev %2 nodad").arg(NamespaceAddress, Dummy),
             QStringLiteral("addr add %1/64 dev %2 nodad").arg(LinkLocal, Dummy)};
-        if (!m_ns->isValid())
-            return QStringLiteral("cannot make a namespace: ") + m_ns->error();
         for (const QString &command : setup) {
-            if (!m_ns->ip(command.split(QLatin1Char(' '))))
+            if (kind == DualStack && !m_ns->ip(command.split(QLatin1Char(' '))))
                 return QStringLiteral("cannot set up the namespace: ") + m_ns->error();
         }
-        return enterNamespace();
-    }
-
-    // A namespace with IPv6 switched off, or with IPv6 on loopback only.
-    QString enterWithoutIpv6(bool disabled)
-    {
-        if (const QString why = namespaceUnavailableReason(); !why.isEmpty())
-            return QStringLiteral("this case needs a network namespace, but ") + why;
-        m_ns = std::make_unique<NetNamespace>(QStringLiteral("nov6"));
-        if (!m_ns->isValid())
-            return QStringLiteral("cannot make a namespace: ") + m_ns->error();
-        if (disabled) {
-            for (const char *key : {"net/ipv6/conf/all/disable_ipv6", "net/ipv6/conf/lo/disable_ipv6"}) {
-                if (!m_ns->writeSysctl(QString::fromLatin1(key), "1"))
-                    return QStringLiteral("cannot switch IPv6 off: ") + m_ns->error();
-            }
+        for (const char *key : {"net/ipv6/conf/all/disable_ipv6", "net/ipv6/conf/lo/disable_ipv6"}) {
+            if (kind == Ipv6Off && !m_ns->writeSysctl(QString::fromLatin1(key), "1"))
+                return QStringLiteral("cannot switch IPv6 off: ") + m_ns->error();
         }
-        return enterNamespace();
-    }
-
-private:
-    QString enterNamespace()
-    {
         m_entry = std::make_unique<NamespaceEntry>(*m_ns);
         return m_entry->isValid() ? QString() : QStringLiteral("cannot enter ") + m_ns->name();
     }
 
+private:
     std::unique_ptr<NetNamespace> m_ns;
     std::unique_ptr<NamespaceEntry> m_entry; // declared last: left before the namespace goes
 };
@@ -122,7 +106,7 @@ private Q_SLOTS:
         QFETCH(QString, peer);
         QFETCH(QString, method);
         Place place;
-        if (const QString why = place.enter(); !why.isEmpty())
+        if (const QString why = place.enter(Place::DualStack); !why.isEmpty())
             QSKIP(qPrintable(why));
         if (method == QLatin1String("echo")
             && !IcmpEchoService::canOpen(IcmpEchoService::SocketKind::Any, true))
@@ -173,7 +157,7 @@ private Q_SLOTS:
         QFETCH(bool, disabled);
         QFETCH(QString, host);
         Place place;
-        if (const QString why = place.enterWithoutIpv6(disabled); !why.isEmpty())
+        if (const QString why = place.enter(disabled ? Place::Ipv6Off : Place::LoopbackOnly); !why.isEmpty())
             QSKIP(qPrintable(why));
         CycleRig rig;
         Target &t = rig.table[rig.add(QStringLiteral("T"), host)];

@@ -8,33 +8,6 @@ class TstTarget : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void tableGrowsAndResets()
-    {
-        TargetTable t;
-        QCOMPARE(t.size(), int16_t(1));
-        QVERIFY(t[0].isFree());
-        QCOMPARE(t.usedCount(), 0);
-        t[0].Status = 1;
-        t[0].Hostname = QStringLiteral("mail");
-        const auto g = t.generation();
-        QVERIFY(t.growtable());
-        QCOMPARE(t.generation(), g);
-        QCOMPARE(t.size(), int16_t(2));
-        QCOMPARE(t[0].Hostname, QStringLiteral("mail"));
-        const Target &fresh = t[1];
-        QCOMPARE(fresh.Status, int16_t(0));
-        QVERIFY(fresh.Hostname.isEmpty() && fresh.Desc.isEmpty() && fresh.Info.isEmpty());
-        QCOMPARE(fresh.Port, int16_t(0));
-        QCOMPARE(fresh.LoadLevel, 0);
-        QCOMPARE(fresh.SmoothedRtt, 0.0);
-        QVERIFY(!fresh.UseM && !fresh.UsePX && !fresh.UseP && !fresh.UseIPX && !fresh.Alerted);
-        // Replacing the table is what a running cycle must notice.
-        t.reset();
-        QVERIFY(t.generation() != g);
-        QCOMPARE(t.size(), int16_t(1));
-        QVERIFY(t[0].isFree());
-    }
-
     void longToInteger_data()
     {
         QTest::addColumn<int>("in");

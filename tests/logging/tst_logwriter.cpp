@@ -107,7 +107,6 @@ private Q_SLOTS:
             {"other mode", MailAndRouter, 2, ",", ""},
             // Free slots are never logged; the file is created even for an empty entry.
             {"only free, per cycle", OnlyFree, 1, ",", "12/11/99,10:15:02 AM\r\n"},
-            {"only free, per target", OnlyFree, 0, ",", ""},
             {"mixed, per cycle", MixedWithFree, 1, ",", "12/11/99,10:15:02 AM, 1, 0\r\n"},
             {"mixed, per target", MixedWithFree, 0, ",",
                 "12/11/99,10:14:58 AM,Mail, 1,220 mail ready\r\n12/11/99,10:15:00 AM,Local, 0,New entry\r\n"},
@@ -180,26 +179,6 @@ private Q_SLOTS:
         QCOMPARE(logCycle(1), LogResult::Written);
         QCOMPARE(readAll(m_settings.Filename), QByteArray("12/11/99,10:15:02 AM, 1, 3\r\n"));
         QCOMPARE(m_prompts->messages.size(), 2);
-    }
-
-    void withoutTimeZone_data()
-    {
-        QTest::addColumn<QString>("format");
-        QTest::addColumn<QString>("expected");
-        const std::pair<const char *, const char *> cases[] = {{"HH:mm:ss t", "HH:mm:ss"},
-            {"HH:mm:ss tttt", "HH:mm:ss"}, {"h:mm:ss AP t", "h:mm:ss AP"}, {"h:mm:ss AP, t", "h:mm:ss AP"},
-            {"H:mm:ss (t)", "H:mm:ss"}, {"APh:mm:ss [t]", "APh:mm:ss"}, {"t HH:mm:ss", "HH:mm:ss"},
-            {"t APh:mm:ss", "APh:mm:ss"}, {"H 'h' mm 'min' ss 's' t", "H 'h' mm 'min' ss 's'"},
-            {"'Klock' H.mm:ss (t)", "'Klock' H.mm:ss"}, {"'at' HH:mm:ss t", "'at' HH:mm:ss"},
-            {"HH:mm:ss", "HH:mm:ss"}};
-        for (const auto &[format, expected] : cases)
-            QTest::newRow(format) << QString::fromLatin1(format) << QString::fromLatin1(expected);
-    }
-    void withoutTimeZone()
-    {
-        QFETCH(QString, format);
-        QFETCH(QString, expected);
-        QCOMPARE(sentrel::withoutTimeZone(format), expected);
     }
 
     void everyLocaleKeepsSecondsAndDropsZone()

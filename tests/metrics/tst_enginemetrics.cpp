@@ -2,6 +2,8 @@
 #include "metrics/MetricsConfig.h"
 #include "settings/SettingsStore.h"
 
+#include "TestFiles.h"
+
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -125,10 +127,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString path = dir.filePath(QStringLiteral("store.ini"));
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Metrics]\n" + section);
-        file.close();
+        QVERIFY(test::writeBytes(path, "[Metrics]\n" + section));
         const MetricsConfig config = readMetricsConfig(SettingsStore(path));
         QTEST(config.windowEnabled, "enabled");
         QTEST(config.address, "address");

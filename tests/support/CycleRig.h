@@ -38,14 +38,9 @@ public:
     void setAbortEnabled(bool enabled) override { abortEnabled = enabled; }
     void setLogCommandsEnabled(bool enabled) override { logCommandsEnabledLog << enabled; }
     void beep() override { ++beeps; }
-    void raiseAlert(const ProblemAlert &problem) override
-    {
-        alerts << problem.desc;
-        problems << problem;
-    }
+    void raiseAlert(const ProblemAlert &problem) override { alerts << problem.desc; }
 
     QStringList statusCaptions;
-    QList<ProblemAlert> problems;
     QString countCaption;
     QStringList countCaptions;
     QList<WindowIcon> icons;
@@ -65,17 +60,10 @@ public:
         QMutexLocker lock(&m_state->mutex);
         m_state->names.insert(name, address);
     }
-    // Gives `name` an IPv6 address after its IPv4 one, if any.
-    void set6(const QString &name, const Ipv6Bytes &address)
-    {
-        QMutexLocker lock(&m_state->mutex);
-        m_state->names6.insert(name, address);
-    }
     void remove(const QString &name)
     {
         QMutexLocker lock(&m_state->mutex);
         m_state->names.remove(name);
-        m_state->names6.remove(name);
     }
     int lookups() const
     {
@@ -89,7 +77,6 @@ private:
     {
         QMutex mutex;
         QHash<QString, uint32_t> names;
-        QHash<QString, Ipv6Bytes> names6;
         int lookups = 0;
     };
     std::shared_ptr<State> m_state = std::make_shared<State>();
@@ -143,7 +130,6 @@ struct CycleRig
     std::unique_ptr<IcmpEchoService> icmp;
     std::unique_ptr<Monitor> monitor;
     int logEntries = 0;
-    QStringList logged; // one "desc|status|info" line per used slot at each log entry
 };
 
 // A TCP server on an address of its own in 127.0.0.0/8 and a port below 32768,
