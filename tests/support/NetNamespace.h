@@ -3,7 +3,6 @@
 #include "probes/UniqueFd.h"
 
 #include <QString>
-#include <QStringList>
 
 namespace sentrel::test {
 
@@ -26,8 +25,8 @@ public:
     QString error() const { return m_error; }
     QString name() const { return m_name; }
 
-    // Runs `ip -n <name> args...`; false (and error() set) unless it exits with 0.
-    bool ip(const QStringList &args);
+    // Runs `ip -n <name> command`; false (and error() set) unless it exits with 0.
+    bool ip(const QString &command);
 
     // Writes `value` to /proc/sys/<key> as seen from inside the namespace.
     bool writeSysctl(const QString &key, const QByteArray &value);
@@ -41,11 +40,8 @@ private:
     bool m_valid = false;
 };
 
-// Runs `program args...`; false (and `error` set) unless it exits with 0.
-bool runTool(const QString &program, const QStringList &args, QString *error = nullptr);
-
-// Runs `ip args...`; false (and `error` set) unless it exits with 0.
-bool runIp(const QStringList &args, QString *error = nullptr);
+// Runs `ip command` (its words split at single blanks); false (and `error` set) unless it exits with 0.
+bool runIp(const QString &command, QString *error = nullptr);
 
 // Moves the calling thread into a namespace until destroyed; sockets opened
 // meanwhile belong to that namespace and stay there.
