@@ -59,13 +59,6 @@ uint32_t loopbackAddress(const char *dotted)
     return a.s_addr;
 }
 
-QByteArray privateLoopbackAddress(int salt)
-{
-    const int pid = int(::getpid());
-    return QByteArrayLiteral("127.") + QByteArray::number(100 + pid % 150) + '.'
-        + QByteArray::number((pid / 150) % 250 + 1) + '.' + QByteArray::number(salt % 250 + 2);
-}
-
 struct LoopbackServer::Connection
 {
     // Declared first so that the notifiers and the timer go before it is closed.

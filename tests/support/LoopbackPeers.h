@@ -19,10 +19,6 @@ namespace sentrel::test {
 // `dotted` (a loopback address such as "127.0.0.1") in network order.
 uint32_t loopbackAddress(const char *dotted = "127.0.0.1");
 
-// A loopback address in 127.0.0.0/8 that other test processes are unlikely to
-// use, so that fixed ports (13, 25, 80 ...) can be bound without collisions.
-QByteArray privateLoopbackAddress(int salt);
-
 // What a LoopbackServer does with every connection it accepts.
 struct PeerScript
 {
