@@ -76,32 +76,35 @@ public:
         const QString pid = QString::number(QCoreApplication::applicationPid());
         const QString hostLink = QStringLiteral("vh") + pid;
         const QString routerLink = QStringLiteral("vr") + pid;
-        QString error;
-        if (!runIp(QStringLiteral("link add %1 netns %2 type veth peer name %3 netns %4")
-                       .arg(hostLink, host.name(), routerLink, router.name()),
-                &error))
-            return QStringLiteral("cannot create a veth pair: ") + error;
-        QList<std::pair<NetNamespace *, QString>> setup {
-            {&host, QStringLiteral("link set up dev ") + hostLink},
-            {&router, QStringLiteral("link set up dev ") + routerLink}};
+        const QString inHost = QStringLiteral("-n ") + host.name() + QLatin1Char(' ');
+        const QString inRouter = QStringLiteral("-n ") + router.name() + QLatin1Char(' ');
+        QStringList setup {QStringLiteral("link add %1 netns %2 type veth peer name %3 netns %4")
+                               .arg(hostLink, host.name(), routerLink, router.name()),
+            inHost + QStringLiteral("link set up dev ") + hostLink,
+            inRouter + QStringLiteral("link set up dev ") + routerLink};
         if (ipv6) {
-            setup += {{&host, QStringLiteral("addr add fd60::1/64 dev %1 nodad").arg(hostLink)},
-                {&host, QStringLiteral("-6 route add default via fd60::2")},
-                {&router, QStringLiteral("addr add fd60::2/64 dev %1 nodad").arg(routerLink)},
-                {&router, QStringLiteral("-6 route add unreachable fd61::/64")},
-                {&router, QStringLiteral("-6 route add blackhole fd62::/64")}};
+            setup << inHost + QStringLiteral("addr add fd60::1/64 dev %1 nodad").arg(hostLink)
+                  << inHost + QStringLiteral("-6 route add default via fd60::2")
+                  << inRouter + QStringLiteral("addr add fd60::2/64 dev %1 nodad").arg(routerLink)
+                  << inRouter + QStringLiteral("-6 route add unreachable fd61::/64")
+                  << inRouter + QStringLiteral("-6 route add blackhole fd62::/64");
         } else {
-            setup += {{&host, QStringLiteral("addr add 10.200.0.1/24 dev ") + hostLink},
-                {&host, QStringLiteral("route add default via 10.200.0.2")},
-                {&router, QStringLiteral("route add unreachable 10.201.0.0/24")},
-                {&router, QStringLiteral("route add blackhole 10.202.0.0/24")}};
+            setup << inHost + QStringLiteral("addr add 10.200.0.1/24 dev ") + hostLink
+                  << inHost + QStringLiteral("route add default via 10.200.0.2")
+                  << inRouter + QStringLiteral("route add unreachable 10.201.0.0/24")
+                  << inRouter + QStringLiteral("route add blackhole 10.202.0.0/24");
             for (int last = 2; last <= 11; ++last)
-                setup.append(
-                    {&router, QStringLiteral("addr add 10.200.0.%1/24 dev ").arg(last) + routerLink});
+                setup << inRouter + QStringLiteral("addr add 10.200.0.%1/24 dev ").arg(last) + routerLink;
         }
-        for (const auto &[ns, command] : setup) {
-            if (!ns->ip(command))
-                return failure(*ns);
+        if (rateLimited) {
+            setup << QStringLiteral(
+                "netns exec %1 tc qdisc add dev %2 root tbf rate 2mbit burst 1600 limit 3000000")
+                         .arg(host.name(), hostLink);
+        }
+        QString error;
+        for (const QString &command : setup) {
+            if (!runIp(command, &error))
+                return QStringLiteral("cannot set up the routed namespaces: ") + error;
         }
         if (!router.writeSysctl(
                 ipv6 ? QStringLiteral("net/ipv6/conf/all/forwarding") : QStringLiteral("net/ipv4/ip_forward"),
@@ -109,12 +112,6 @@ public:
             return failure(router);
         if (kind == Kind::Datagram && !openPingRange(host))
             return failure(host);
-        if (rateLimited
-            && !runIp(QStringLiteral(
-                          "netns exec %1 tc qdisc add dev %2 root tbf rate 2mbit burst 1600 limit 3000000")
-                          .arg(host.name(), hostLink),
-                &error))
-            return QStringLiteral("cannot limit the link's rate: ") + error;
         return enter(host, kind);
     }
 
@@ -242,8 +239,6 @@ private Q_SLOTS:
             << example << 0 << 10.0 << 5 << 1 << from("TTL = 128 Delay = 20ms (12.0ms) ") << 12.0;
         QTest::newRow("first reply shows no smoothed value")
             << example << 0 << -1.0 << 5 << 1 << from("TTL = 128 Delay = 20ms ") << 20.0;
-        QTest::newRow("first reply can be slow")
-            << example << 19 << -1.0 << 5 << 2 << from("TTL = 128 Delay = 20ms ") + slow << 20.0;
         QTest::newRow("exactly at the limit is not slow")
             << example << 20 << 20.0 << 5 << 1 << from("TTL = 128 Delay = 20ms (20.0ms) ") << 20.0;
         QTest::newRow("one ms over the limit is slow")

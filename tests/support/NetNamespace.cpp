@@ -18,21 +18,26 @@ QString prefix()
     return QStringLiteral("sentrel-%1-").arg(QCoreApplication::applicationPid());
 }
 
-} // namespace
-
-bool runIp(const QString &command, QString *error)
+bool runIpArgs(const QStringList &args, QString *error)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("ip"), command.split(QLatin1Char(' ')));
+    process.start(QStringLiteral("ip"), args);
     const bool finished = process.waitForStarted(5000) && process.waitForFinished(10000);
     if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
     if (error) {
-        *error = QStringLiteral("ip ") + command + QStringLiteral(": ")
+        *error = QStringLiteral("ip ") + args.join(QLatin1Char(' ')) + QStringLiteral(": ")
             + (finished ? QString::fromLocal8Bit(process.readAll()).trimmed() : process.errorString());
     }
     return false;
+}
+
+} // namespace
+
+bool runIp(const QString &command, QString *error)
+{
+    return runIpArgs(command.split(QLatin1Char(' ')), error);
 }
 
 QString namespaceUnavailableReason()
@@ -48,7 +53,8 @@ QString namespaceUnavailableReason()
 NetNamespace::NetNamespace(const QString &tag)
     : m_name(prefix() + tag)
 {
-    m_valid = runIp(QStringLiteral("netns add ") + m_name, &m_error) && ip(QStringLiteral("link set lo up"));
+    m_valid = runIp(QStringLiteral("netns add ") + m_name, &m_error)
+        && ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
 }
 
 NetNamespace::~NetNamespace()
@@ -57,9 +63,9 @@ NetNamespace::~NetNamespace()
         runIp(QStringLiteral("netns delete ") + m_name);
 }
 
-bool NetNamespace::ip(const QString &command)
+bool NetNamespace::ip(const QStringList &args)
 {
-    return runIp(QStringLiteral("-n ") + m_name + QLatin1Char(' ') + command, &m_error);
+    return runIpArgs(QStringList {QStringLiteral("-n"), m_name} + args, &m_error);
 }
 
 bool NetNamespace::writeSysctl(const QString &key, const QByteArray &value)

@@ -3,6 +3,7 @@
 #include "probes/UniqueFd.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace sentrel::test {
 
@@ -25,8 +26,8 @@ public:
     QString error() const { return m_error; }
     QString name() const { return m_name; }
 
-    // Runs `ip -n <name> command`; false (and error() set) unless it exits with 0.
-    bool ip(const QString &command);
+    // Runs `ip -n <name> args...`; false (and error() set) unless it exits with 0.
+    bool ip(const QStringList &args);
 
     // Writes `value` to /proc/sys/<key> as seen from inside the namespace.
     bool writeSysctl(const QString &key, const QByteArray &value);
