@@ -76,7 +76,6 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
     : QObject(parent)
     , m_script(std::move(script))
     , m_address(loopbackAddress(dotted.constData()))
-    , m_host(HostAddress::fromIpv4(m_address))
 {
     const std::optional<Ipv6Literal> six = parseIpv6Literal(QString::fromLatin1(dotted));
     UniqueFd fd =
@@ -86,9 +85,8 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
     bool bound = false;
     if (six) {
         m_address = 0;
-        m_host = six->address;
         sockaddr_storage a {};
-        const socklen_t length = toSockaddr(m_host, port, a);
+        const socklen_t length = toSockaddr(six->address, port, a);
         bound = ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&a), length) == 0;
     } else {
         bound = bindTo(fd.get(), m_address, port);

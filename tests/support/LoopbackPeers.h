@@ -61,7 +61,6 @@ public:
     QString errorString() const { return m_error; }
     uint16_t port() const { return m_port; }
     uint32_t address() const { return m_address; }
-    HostAddress host() const { return m_host; }
 
     int acceptedCount() const { return m_accepted; }
     // Connections not yet closed by the client.
@@ -90,7 +89,6 @@ private:
     QString m_error;
     uint16_t m_port = 0;
     uint32_t m_address = 0;
-    HostAddress m_host;
     int m_accepted = 0;
     QByteArray m_received;
     QByteArray m_urgent;
