@@ -2,7 +2,6 @@
 #include "probes/IcmpProbe.h"
 
 #include "NetNamespace.h"
-#include "probes/UniqueFd.h"
 #include "probes/WinSock.h"
 
 #include <QCoreApplication>
@@ -12,11 +11,8 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -29,16 +25,18 @@ Q_DECLARE_METATYPE(EchoOutcome)
 
 namespace {
 
-QStringList words(const QString &command)
+// The TTL (the hop limit over IPv6) the kernel here puts on its echo replies.
+QString defaultTtl(bool ipv6)
 {
-    return command.split(QLatin1Char(' '));
+    QFile file(ipv6 ? QStringLiteral("/proc/sys/net/ipv6/conf/lo/hop_limit")
+                    : QStringLiteral("/proc/sys/net/ipv4/ip_default_ttl"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
 }
 
-// The TTL the kernel here puts on its echo replies.
-int defaultTtl()
+HostAddress hostAddress(const QString &text)
 {
-    QFile file(QStringLiteral("/proc/sys/net/ipv4/ip_default_ttl"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : -1;
+    const std::optional<Ipv6Literal> literal = parseIpv6Literal(text);
+    return literal ? literal->address : HostAddress::fromIpv4(inet_addr(qPrintable(text)));
 }
 
 // Where an echo test runs. The loopback kind is a fresh network namespace when
@@ -78,32 +76,35 @@ public:
         const QString pid = QString::number(QCoreApplication::applicationPid());
         const QString hostLink = QStringLiteral("vh") + pid;
         const QString routerLink = QStringLiteral("vr") + pid;
-        QString error;
-        if (!runIp(words(QStringLiteral("link add %1 netns %2 type veth peer name %3 netns %4")
-                             .arg(hostLink, host.name(), routerLink, router.name())),
-                &error))
-            return QStringLiteral("cannot create a veth pair: ") + error;
-        QList<std::pair<NetNamespace *, QString>> setup {
-            {&host, QStringLiteral("link set up dev ") + hostLink},
-            {&router, QStringLiteral("link set up dev ") + routerLink}};
+        const QString inHost = QStringLiteral("-n ") + host.name() + QLatin1Char(' ');
+        const QString inRouter = QStringLiteral("-n ") + router.name() + QLatin1Char(' ');
+        QStringList setup {QStringLiteral("link add %1 netns %2 type veth peer name %3 netns %4")
+                               .arg(hostLink, host.name(), routerLink, router.name()),
+            inHost + QStringLiteral("link set up dev ") + hostLink,
+            inRouter + QStringLiteral("link set up dev ") + routerLink};
         if (ipv6) {
-            setup += {{&host, QStringLiteral("addr add fd60::1/64 dev %1 nodad").arg(hostLink)},
-                {&host, QStringLiteral("-6 route add default via fd60::2")},
-                {&router, QStringLiteral("addr add fd60::2/64 dev %1 nodad").arg(routerLink)},
-                {&router, QStringLiteral("-6 route add unreachable fd61::/64")},
-                {&router, QStringLiteral("-6 route add blackhole fd62::/64")}};
+            setup << inHost + QStringLiteral("addr add fd60::1/64 dev %1 nodad").arg(hostLink)
+                  << inHost + QStringLiteral("-6 route add default via fd60::2")
+                  << inRouter + QStringLiteral("addr add fd60::2/64 dev %1 nodad").arg(routerLink)
+                  << inRouter + QStringLiteral("-6 route add unreachable fd61::/64")
+                  << inRouter + QStringLiteral("-6 route add blackhole fd62::/64");
         } else {
-            setup += {{&host, QStringLiteral("addr add 10.200.0.1/24 dev ") + hostLink},
-                {&host, QStringLiteral("route add default via 10.200.0.2")},
-                {&router, QStringLiteral("route add unreachable 10.201.0.0/24")},
-                {&router, QStringLiteral("route add blackhole 10.202.0.0/24")}};
+            setup << inHost + QStringLiteral("addr add 10.200.0.1/24 dev ") + hostLink
+                  << inHost + QStringLiteral("route add default via 10.200.0.2")
+                  << inRouter + QStringLiteral("route add unreachable 10.201.0.0/24")
+                  << inRouter + QStringLiteral("route add blackhole 10.202.0.0/24");
             for (int last = 2; last <= 11; ++last)
-                setup.append(
-                    {&router, QStringLiteral("addr add 10.200.0.%1/24 dev ").arg(last) + routerLink});
+                setup << inRouter + QStringLiteral("addr add 10.200.0.%1/24 dev ").arg(last) + routerLink;
         }
-        for (const auto &[ns, command] : setup) {
-            if (!ns->ip(words(command)))
-                return failure(*ns);
+        if (rateLimited) {
+            setup << QStringLiteral(
+                "netns exec %1 tc qdisc add dev %2 root tbf rate 2mbit burst 1600 limit 3000000")
+                         .arg(host.name(), hostLink);
+        }
+        QString error;
+        for (const QString &command : setup) {
+            if (!runIp(command, &error))
+                return QStringLiteral("cannot set up the routed namespaces: ") + error;
         }
         if (!router.writeSysctl(
                 ipv6 ? QStringLiteral("net/ipv6/conf/all/forwarding") : QStringLiteral("net/ipv4/ip_forward"),
@@ -111,11 +112,6 @@ public:
             return failure(router);
         if (kind == Kind::Datagram && !openPingRange(host))
             return failure(host);
-        const QStringList shaping = QStringList {QStringLiteral("-n"), host.name()}
-            + words(QStringLiteral("qdisc add dev %1 root tbf rate 2mbit burst 1600 limit 3000000")
-                        .arg(hostLink));
-        if (rateLimited && !runTool(QStringLiteral("tc"), shaping, &error))
-            return QStringLiteral("cannot limit the link's rate: ") + error;
         return enter(host, kind);
     }
 
@@ -150,37 +146,6 @@ private:
 
     std::vector<std::unique_ptr<NetNamespace>> m_namespaces;
     std::unique_ptr<NamespaceEntry> m_entry; // declared last: leaves the namespace before it is removed
-};
-
-// The echo requests that arrive on loopback, seen through a raw socket of the test's own.
-class Sniffer
-{
-public:
-    struct Request
-    {
-        int ttl = 0;
-        int tos = 0;
-        bool dontFragment = false;
-    };
-
-    bool isValid() const { return m_fd.valid(); }
-
-    // Echo requests carrying EchoData that arrived since the last call.
-    std::vector<Request> requests()
-    {
-        std::vector<Request> found;
-        unsigned char packet[2048];
-        for (ssize_t n; (n = ::recv(m_fd.get(), packet, sizeof packet, 0)) >= 0;) {
-            const int headerSize = (packet[0] & 0x0F) * 4;
-            if (n == headerSize + EchoRequestSize && packet[headerSize] == IcmpType::EchoRequest
-                && std::memcmp(packet + headerSize + IcmpHeaderSize, EchoData, EchoDataSize) == 0)
-                found.push_back({packet[8], packet[1], (packet[6] & 0x40) != 0});
-        }
-        return found;
-    }
-
-private:
-    UniqueFd m_fd {::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP)};
 };
 
 // Collects what echoes report, counting calls per echo.
@@ -231,17 +196,14 @@ class TstIcmpProbe : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanupTestCase() { NetNamespace::removeLeftovers(); }
-
     void statusTexts_data()
     {
         QTest::addColumn<uint>("status");
         QTest::addColumn<QString>("text");
+        // The ends of the table and the gaps inside it.
         const std::pair<uint, const char *> table[] = {{0, "Success"}, {11001, "Buffer too Small"},
-            {11003, "Dest Host Not Reachable"}, {11010, "Rqst Timed Out"}, {11013, "TTL Exprd in Transit"},
-            {11014, "TTL Exprd Reassemb"}, {11018, " Bad Destination"}, {11020, "Spec MTU Change"},
-            {11022, "Unload"}, {11050, "General Failure"}, {1, ""}, {11000, ""}, {11023, ""}, {11049, ""},
-            {11051, ""}, {0xFFFFFFFFu, ""}};
+            {11018, " Bad Destination"}, {11022, "Unload"}, {11050, "General Failure"}, {1, ""}, {11000, ""},
+            {11023, ""}, {11049, ""}, {11051, ""}};
         for (const auto &[status, text] : table)
             QTest::addRow("%u", status) << status << QString::fromLatin1(text);
     }
@@ -275,12 +237,8 @@ private Q_SLOTS:
 
         QTest::newRow("worked example")
             << example << 0 << 10.0 << 5 << 1 << from("TTL = 128 Delay = 20ms (12.0ms) ") << 12.0;
-        QTest::newRow("worked example, limit 15")
-            << example << 15 << 10.0 << 5 << 2 << from("TTL = 128 Delay = 20ms (12.0ms) ") + slow << 12.0;
         QTest::newRow("first reply shows no smoothed value")
             << example << 0 << -1.0 << 5 << 1 << from("TTL = 128 Delay = 20ms ") << 20.0;
-        QTest::newRow("first reply can be slow")
-            << example << 19 << -1.0 << 5 << 2 << from("TTL = 128 Delay = 20ms ") + slow << 20.0;
         QTest::newRow("exactly at the limit is not slow")
             << example << 20 << 20.0 << 5 << 1 << from("TTL = 128 Delay = 20ms (20.0ms) ") << 20.0;
         QTest::newRow("one ms over the limit is slow")
@@ -288,21 +246,12 @@ private Q_SLOTS:
             << 20.2;
         QTest::newRow("limit 0 is never slow")
             << reply(0, 1900) << 0 << 0.0 << 2 << 1 << from("TTL = 128 Delay = 1900ms (950.0ms) ") << 950.0;
-        QTest::newRow("negative limit is never slow")
-            << reply(0, 5) << -1 << -1.0 << 5 << 1 << from("TTL = 128 Delay = 5ms ") << 5.0;
         QTest::newRow("zero smoothed value is a value")
             << reply(0, 1) << 0 << 0.0 << 4 << 1 << from("TTL = 128 Delay = 1ms (0.3ms) ") << 0.25;
-        QTest::newRow("no grouping in large values")
-            << reply(0, 12345) << 0 << 100.0 << 1 << 1 << from("TTL = 128 Delay = 12345ms (12345.0ms) ")
-            << 12345.0;
         QTest::newRow("decay 0 counts as 1")
             << reply(0, 7) << 0 << 30.0 << 0 << 1 << from("TTL = 128 Delay = 7ms (7.0ms) ") << 7.0;
-        QTest::newRow("negative decay counts as 1")
-            << reply(0, 7) << 0 << 30.0 << -3 << 1 << from("TTL = 128 Delay = 7ms (7.0ms) ") << 7.0;
         QTest::newRow("delay beyond 16 bits wraps")
             << reply(0, 40000) << 100 << -1.0 << 5 << 1 << from("TTL = 128 Delay = -25536ms ") << -25536.0;
-        QTest::newRow("host unreachable from router")
-            << reply(11003, 3) << 0 << 10.0 << 5 << 0 << from("Dest Host Not Reachable (11003)") << 10.0;
         QTest::newRow("status outside the table")
             << reply(12345, 3) << 0 << 10.0 << 5 << 0 << from(" (12345)") << 10.0;
 
@@ -341,51 +290,67 @@ private Q_SLOTS:
         QCOMPARE(target.RTT, int16_t(rttLimit));
     }
 
+    // Over ICMP and ICMPv6, which ping_group_range governs too: the reply, its TTL and time go
+    // into the Target's row while it is still in the table, and nowhere once it is gone.
     void echoToLoopback_data()
     {
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<bool>("openPingRange");
         QTest::addColumn<Kind>("expectedKind");
-        QTest::newRow("raw socket") << Kind::Raw << false << Kind::Raw;
-        QTest::newRow("datagram socket") << Kind::Datagram << true << Kind::Datagram;
-        QTest::newRow("any prefers a datagram socket") << Kind::Any << true << Kind::Datagram;
-        QTest::newRow("any falls back to a raw socket") << Kind::Any << false << Kind::Raw;
+        QTest::addColumn<QString>("address");
+        const QString v4 = QStringLiteral("127.0.0.1"), v6 = QStringLiteral("::1");
+        QTest::newRow("raw socket") << Kind::Raw << false << Kind::Raw << v4;
+        QTest::newRow("datagram socket") << Kind::Datagram << true << Kind::Datagram << v4;
+        QTest::newRow("any prefers a datagram socket") << Kind::Any << true << Kind::Datagram << v4;
+        QTest::newRow("any falls back to a raw socket") << Kind::Any << false << Kind::Raw << v4;
+        QTest::newRow("raw socket, IPv6") << Kind::Raw << false << Kind::Raw << v6;
+        QTest::newRow("datagram socket, IPv6") << Kind::Datagram << true << Kind::Datagram << v6;
     }
     void echoToLoopback()
     {
         QFETCH(Kind, kind);
         QFETCH(bool, openPingRange);
+        QFETCH(QString, address);
+        const HostAddress to = hostAddress(address);
         Sandbox sandbox;
         if (const QString why = sandbox.prepareLoopback(kind, openPingRange, kind == Kind::Any);
             !why.isEmpty())
             QSKIP(qPrintable(why));
-        Sniffer sniffer;
+        if (to.isIpv6 && !IcmpEchoService::canOpen(kind, true))
+            QSKIP("this kind of ICMPv6 socket cannot be opened here (no IPv6?)");
 
         IcmpEchoService service(kind);
-        Outcomes outcomes;
+        TargetTable table;
+        GlobalSettings settings;
+        table[0].SmoothedRtt = -1; // no smoothed value yet
+        PingCall call;
         QCOMPARE(service.activeKind(), Kind::Any);
-        auto echo = service.sendEcho(inet_addr("127.0.0.1"), 2000, outcomes.sink(0));
-        QCOMPARE(outcomes.total, 0);
+        auto echo = pingcheck(service, to, 2, 0, table, settings, call.sink());
+        QCOMPARE(call.calls, 0);
         QTEST(service.activeKind(), "expectedKind");
-        QTRY_COMPARE(outcomes.total, 1);
-
-        const EchoOutcome &outcome = outcomes.byEcho[0];
-        QVERIFY(outcome.opened && !outcome.closeFailed && outcome.reply.answered);
-        QCOMPARE(outcome.reply.status, 0u);
-        QCOMPARE(FormatDottedAddress(outcome.reply.address), QStringLiteral("127.0.0.1"));
-        QCOMPARE(outcome.reply.ttl, defaultTtl());
-        QVERIFY(outcome.reply.rttMs >= 0 && outcome.reply.rttMs < 2000);
+        QTRY_COMPARE(call.calls, 1);
+        const QRegularExpression expected(
+            QStringLiteral("^Reply from %1: TTL = %2 Delay = (\\d+)ms $")
+                .arg(QRegularExpression::escape(address), defaultTtl(to.isIpv6)));
+        const auto match = expected.match(call.msg);
+        QVERIFY2(match.hasMatch(), qPrintable(call.msg));
+        QCOMPARE(int(call.code), 1);
+        QCOMPARE(table[0].SmoothedRtt, match.captured(1).toDouble());
+        QCOMPARE(table[0].LastRtt, match.captured(1).toInt());
         // The same time, finer: what the window shows in whole milliseconds, the metrics in microseconds.
-        QCOMPARE(outcome.reply.rttMicros / 1000, int64_t(outcome.reply.rttMs));
+        QCOMPARE(table[0].LastRttMicros / 1000, int64_t(table[0].LastRtt));
         QCOMPARE(service.activeKind(), Kind::Any);
 
-        if (!sniffer.isValid())
-            return;
-        const auto requests = sniffer.requests();
-        QCOMPARE(requests.size(), size_t(1));
-        QCOMPARE(requests[0].ttl, 255);
-        QCOMPARE(requests[0].tos, 8);
-        QVERIFY(!requests[0].dontFragment);
+        // A table replaced while the echo is out keeps its new contents; an index it no
+        // longer holds is answered without touching it.
+        echo = pingcheck(service, to, 2, 0, table, settings, call.sink());
+        auto gone = pingcheck(service, to, 2, 42, table, settings, call.sink());
+        table.reset();
+        table[0].SmoothedRtt = 99.0;
+        QTRY_COMPARE(call.calls, 3);
+        QCOMPARE(int(call.code), 1);
+        QCOMPARE(table[0].SmoothedRtt, 99.0);
+        QCOMPARE(table.size(), int16_t(1));
     }
 
     // Each of many echoes in flight gets the reply of its own destination, and
@@ -465,67 +430,17 @@ private Q_SLOTS:
         orphan.reset();
     }
 
-    // ICMPv6 through either kind of socket, which ping_group_range governs too;
-    // the hop limit stands in for the TTL.
-    void echoOverIpv6_data() { addKindRows(); }
-    void echoOverIpv6()
-    {
-        QFETCH(Kind, kind);
-        Sandbox sandbox;
-        if (const QString why = sandbox.prepareLoopback(kind, kind == Kind::Datagram); !why.isEmpty())
-            QSKIP(qPrintable(why));
-        if (!IcmpEchoService::canOpen(kind, true))
-            QSKIP("this kind of ICMPv6 socket cannot be opened here (no IPv6?)");
-        Ipv6Bytes loopback {};
-        loopback[15] = 1;
-        IcmpEchoService service(kind);
-        TargetTable table;
-        GlobalSettings settings;
-        table[0].SmoothedRtt = 4.0;
-        PingCall call;
-        auto echo = pingcheck(service, HostAddress::fromIpv6(loopback), 2, 0, table, settings, call.sink());
-        QTRY_COMPARE(call.calls, 1);
-        QFile hopLimit(QStringLiteral("/proc/sys/net/ipv6/conf/lo/hop_limit"));
-        QVERIFY(hopLimit.open(QIODevice::ReadOnly));
-        const QRegularExpression expected(
-            QStringLiteral("^Reply from ::1: TTL = %1 Delay = (\\d+)ms \\(\\d+\\.\\dms\\) $")
-                .arg(QString::fromLatin1(hopLimit.readAll().trimmed())));
-        const auto match = expected.match(call.msg);
-        QVERIFY2(match.hasMatch(), qPrintable(call.msg));
-        QCOMPARE(int(call.code), 1);
-        QCOMPARE(table[0].SmoothedRtt, (4.0 * 4 + match.captured(1).toInt()) / 5);
-        QCOMPARE(service.activeKind(), Kind::Any);
-    }
-
-    void unableToOpen()
-    {
-        // A fresh namespace lets no group open ICMP datagram sockets.
-        Sandbox sandbox;
-        if (sandbox.prepareLoopback(Kind::Datagram, false).isEmpty())
-            QSKIP("ICMP datagram sockets are allowed here and no namespace can be made to forbid them");
-        QVERIFY(!IcmpEchoService::canOpen(Kind::Datagram));
-
-        IcmpEchoService service(Kind::Datagram);
-        TargetTable table;
-        GlobalSettings settings;
-        table[0].SmoothedRtt = 4.0;
-        PingCall call;
-        auto echo = pingcheck(service, inet_addr("127.0.0.1"), 2, 0, table, settings, call.sink());
-        QCOMPARE(call.calls, 0);
-        QTRY_COMPARE(call.calls, 1);
-        QCOMPARE(int(call.code), 0);
-        QCOMPARE(call.msg, QStringLiteral("Unable to create ICMP File Handle"));
-        QCOMPARE(table[0].SmoothedRtt, 4.0);
-        QCOMPARE(service.activeKind(), Kind::Any);
-    }
-
-    // Errors a router sends back and echoes it drops, over IPv4 and IPv6.
-    void routedPingcheck_data()
+    // A socket that cannot be opened, errors a router sends back and echoes it drops, over
+    // IPv4 and IPv6: none of them touches the smoothed round trip.
+    void pingcheckFailures_data()
     {
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<QString>("destination");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("msg");
+        // A fresh namespace lets no group open ICMP datagram sockets.
+        QTest::newRow("unable to open") << Kind::Datagram << QStringLiteral("127.0.0.1") << 0
+                                        << QStringLiteral("Unable to create ICMP File Handle");
         const QString silence = QStringLiteral("No response from host to ICMP PING");
         for (const Kind kind : {Kind::Raw, Kind::Datagram}) {
             const char *name = kind == Kind::Raw ? "raw" : "datagram";
@@ -539,81 +454,36 @@ private Q_SLOTS:
             QTest::addRow("IPv6 silence, %s", name) << kind << QStringLiteral("fd62::7") << 3 << silence;
         }
     }
-    void routedPingcheck()
+    void pingcheckFailures()
     {
         QFETCH(Kind, kind);
         QFETCH(QString, destination);
-        const std::optional<Ipv6Literal> literal = parseIpv6Literal(destination);
-        const HostAddress to =
-            literal ? literal->address : HostAddress::fromIpv4(inet_addr(qPrintable(destination)));
+        const HostAddress to = hostAddress(destination);
+        const bool routed = !destination.startsWith(QStringLiteral("127."));
         Sandbox sandbox;
-        if (const QString why = sandbox.prepareRouted(kind, false, to.isIpv6); !why.isEmpty())
+        const QString why = routed ? sandbox.prepareRouted(kind, false, to.isIpv6)
+                                   : sandbox.prepareLoopback(kind, false, true);
+        if (!why.isEmpty() && (routed || !why.startsWith(QStringLiteral("cannot open"))))
             QSKIP(qPrintable(why));
 
         IcmpEchoService service(kind);
         TargetTable table;
         GlobalSettings settings;
-        table[0].SmoothedRtt = -1;
+        table[0].SmoothedRtt = 4.0;
         PingCall call;
         QElapsedTimer clock;
         clock.start();
         // Two seconds over IPv6, as in a cycle: the first request waits for neighbour discovery
         // on the fresh link.
         auto echo = pingcheck(service, to, to.isIpv6 ? 2 : 1, 0, table, settings, call.sink());
+        QCOMPARE(call.calls, 0);
         QTRY_COMPARE_WITH_TIMEOUT(call.calls, 1, 5000);
         QTEST(call.msg, "msg");
         QTEST(int(call.code), "code");
-        QCOMPARE(table[0].SmoothedRtt, -1.0);
+        QCOMPARE(table[0].SmoothedRtt, 4.0);
         QCOMPARE(service.activeKind(), Kind::Any);
         if (call.code == 3)
             QVERIFY(clock.elapsed() >= 1000);
-    }
-
-    void pingcheckUpdatesTheTarget()
-    {
-        Sandbox sandbox;
-        if (const QString why = sandbox.prepareLoopback(Kind::Any, false); !why.isEmpty())
-            QSKIP(qPrintable(why));
-
-        IcmpEchoService service;
-        TargetTable table;
-        QVERIFY(table.growtable());
-        table[1].Status = 1;
-        table[1].SmoothedRtt = -1;
-        GlobalSettings settings;
-        PingCall call;
-        const auto ping = [&](int16_t idx) {
-            return pingcheck(service, inet_addr("127.0.0.1"), 2, idx, table, settings, call.sink());
-        };
-
-        auto echo = ping(1);
-        QTRY_COMPARE(call.calls, 1);
-        QCOMPARE(int(call.code), 1);
-        const QRegularExpression first(
-            QStringLiteral("^Reply from 127\\.0\\.0\\.1: TTL = %1 Delay = (\\d+)ms $").arg(defaultTtl()));
-        const auto match = first.match(call.msg);
-        QVERIFY2(match.hasMatch(), qPrintable(call.msg));
-        QCOMPARE(table[1].SmoothedRtt, match.captured(1).toDouble());
-
-        echo = ping(1);
-        QTRY_COMPARE(call.calls, 2);
-        QVERIFY2(call.msg.contains(QRegularExpression(QStringLiteral("Delay = \\d+ms \\(\\d+\\.\\dms\\) $"))),
-            qPrintable(call.msg));
-        QCOMPARE(table[0].SmoothedRtt, 0.0);
-
-        // A table replaced while the echo is out keeps its new contents.
-        echo = ping(0);
-        table.reset();
-        table[0].SmoothedRtt = 99.0;
-        QTRY_COMPARE(call.calls, 3);
-        QCOMPARE(int(call.code), 1);
-        QCOMPARE(table[0].SmoothedRtt, 99.0);
-
-        // An index the table no longer holds is answered without touching it.
-        echo = ping(42);
-        QTRY_COMPARE(call.calls, 4);
-        QCOMPARE(int(call.code), 1);
-        QCOMPARE(table.size(), int16_t(1));
     }
 };
 

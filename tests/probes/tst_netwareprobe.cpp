@@ -82,14 +82,10 @@ private Q_SLOTS:
         QTest::newRow("attach 8800 is success") << 0x8800u << 0u << 0u << 0u << 1 << Normal;
         QTest::newRow("8808") << 0x8808u << 0u << 0u << 0u << 2
                               << QStringLiteral("No license slots available on server!");
-        QTest::newRow("8884") << 0x8884u << 0u << 0u << 0u << 3
-                              << QStringLiteral("Unable to locate Netware server!");
         QTest::newRow("8885") << 0x8885u << 0u << 0u << 0u << 3
                               << QStringLiteral("Unable to connect to Netware server!");
-        QTest::newRow("other attach code")
-            << 0x8801u << 0u << 0u << 0u << 3 << QStringLiteral("Error 8801 connecting to Netware server!");
-        QTest::newRow("high bits kept in text")
-            << 0x12345u << 0u << 0u << 0u << 3 << QStringLiteral("Error 12345 connecting to Netware server!");
+        QTest::newRow("other attach code, high bits kept in text")
+            << 0x18801u << 0u << 0u << 0u << 3 << QStringLiteral("Error 18801 connecting to Netware server!");
         QTest::newRow("only low bits compared")
             << 0x10008808u << 0u << 0u << 0u << 2 << QStringLiteral("No license slots available on server!");
         QTest::newRow("version and misc fail, still closed")
@@ -127,8 +123,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("version");
         QTest::addColumn<QString>("label");
-        const std::pair<int, const char *> table[] = {{2, "Netware 3.1x"}, {3, "Netware 3.2"},
-            {5, "Netware or compatible"}, {0, "Netware or compatible"}};
+        const std::pair<int, const char *> table[] = {
+            {2, "Netware 3.1x"}, {3, "Netware 3.2"}, {5, "Netware or compatible"}};
         for (const auto &[version, label] : table)
             QTest::addRow("%d", version) << version << QString::fromLatin1(label);
     }
@@ -152,14 +148,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("firstLine");
         const QString normal = QStringLiteral("Netware 4.x Connections:  %1 of  250");
         const QString full = QStringLiteral("Out of server connections!");
-        QTest::newRow("all in use, slots off") << false << 0 << 250 << 2 << full;
         QTest::newRow("all in use, slots on") << true << 5 << 250 << 2 << full;
         QTest::newRow("free equals minslots")
             << true << 5 << 245 << 1 << normal.arg(245) + QStringLiteral(" (warn at < 5)");
         QTest::newRow("one fewer free")
             << true << 5 << 246 << 2 << QStringLiteral("Less than  5 available connections remaining!");
         QTest::newRow("minslots 1 never warns") << true << 1 << 249 << 1 << normal.arg(249);
-        QTest::newRow("minslots 0 never warns") << true << 0 << 249 << 1 << normal.arg(249);
         QTest::newRow("slots off never warns") << false << 5 << 249 << 1 << normal.arg(249);
     }
     void slotRules()

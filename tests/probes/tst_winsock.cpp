@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
-#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -34,62 +33,13 @@ struct CodeRow
     bool fromResolver = false; // a resolver h_errno, not an errno
 };
 
-// Whether the name service asks /etc/hosts first and finds localhost there as 127.0.0.1.
-bool fileMatches(const char *path, const char *pattern)
-{
-    QFile file(QString::fromLatin1(path));
-    const QRegularExpression re(QString::fromLatin1(pattern), QRegularExpression::MultilineOption);
-    return file.open(QIODevice::ReadOnly) && re.match(QString::fromLatin1(file.readAll())).hasMatch();
-}
-
 // Whether the name service asks the hosts file before any name server.
 bool hostsFileFirst()
 {
-    return fileMatches("/etc/nsswitch.conf", "^hosts:[ \\t]+files\\b");
-}
-
-bool hostsFileAnswersLocalhost()
-{
-    return hostsFileFirst()
-        && fileMatches("/etc/hosts", "^127\\.0\\.0\\.1[ \\t]+([^#\\n]*[ \\t])?localhost([ \\t]|$)");
-}
-
-// A name service whose every lookup hangs until `release` is given, as one behind a
-// dead DNS server does; `started` counts the lookups under way.
-struct HangingNames
-{
-    std::shared_ptr<QSemaphore> started = std::make_shared<QSemaphore>();
-    std::shared_ptr<QSemaphore> release = std::make_shared<QSemaphore>();
-    NameService service() const
-    {
-        return [started = started, release = release](const QString &) {
-            started->release();
-            release->acquire();
-            return HostEntry {{0x0100007f}, 0};
-        };
-    }
-};
-
-const char *const HangingChildVariable = "SENTREL_TEST_HANGING_LOOKUP";
-
-// The whole program's ending in small: a lookup that never returns is under way
-// when the event loop quits, and main returns at once.
-int hangingLookupChild(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    HangingNames names;
-    HostResolver resolver(names.service());
-    QObject context;
-    resolver.ResolveHostAddress(
-        QStringLiteral("dead.dns.test"), &context, [](const ResolveResult &) { std::puts("answered"); });
-    if (!names.started->tryAcquire(1, 5000))
-        return 2;
-    QTimer::singleShot(0, &app, [] {
-        std::puts("quitting");
-        std::fflush(stdout);
-        QCoreApplication::quit();
-    });
-    return QCoreApplication::exec();
+    QFile file(QStringLiteral("/etc/nsswitch.conf"));
+    const QRegularExpression re(
+        QStringLiteral("^hosts:[ \\t]+files\\b"), QRegularExpression::MultilineOption);
+    return file.open(QIODevice::ReadOnly) && re.match(QString::fromLatin1(file.readAll())).hasMatch();
 }
 
 const char *const HostsOrderChildVariable = "SENTREL_TEST_HOSTS_FILE";
@@ -130,20 +80,12 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("text");
-        const std::pair<int, const char *> table[] = {
-            {0, "No error"},
-            {10047, "Winsock Has Returned Error #10047"},
-            {-5, "Winsock Has Returned Error #-5"},
-            {10009, "No additional information provided."},
-            {10046, "No additional information is provided."},
-            {10065, "No additional information is provided."},
+        const std::pair<int, const char *> table[] = {{0, "No error"},
+            {10047, "Winsock Has Returned Error #10047"}, {-5, "Winsock Has Returned Error #-5"},
+            {10009, "No additional information provided."}, {10046, "No additional information is provided."},
             {10061, "The attempt to connect was forcefully rejected."},
-            {10035,
-                "The asynchronous operation cannot be scheduled at this time due to resource or other "
-                "constraints."},
             {11001, "Host not found (Authoritative Answer)"},
-            {11002, "Host not found or SERVERFAIL (Non-Authoritative Answer)"},
-        };
+            {11002, "Host not found or SERVERFAIL (Non-Authoritative Answer)"}};
         for (const auto &[code, text] : table)
             QTest::addRow("%d", code) << code << QString::fromLatin1(text);
     }
@@ -159,17 +101,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("fromResolver");
         QTest::addColumn<int>("from");
         QTest::addColumn<int>("code");
+        // The ends of the table, two errors that share a code, and the resolver's own.
         const CodeRow table[] = {{"ECONNREFUSED", ECONNREFUSED, 10061}, {"ETIMEDOUT", ETIMEDOUT, 10060},
-            {"EHOSTDOWN", EHOSTDOWN, 10064}, {"EHOSTUNREACH", EHOSTUNREACH, 10065},
-            {"ENETUNREACH", ENETUNREACH, 10051}, {"ENETDOWN", ENETDOWN, 10050},
-            {"ENETRESET", ENETRESET, 10052}, {"ECONNABORTED", ECONNABORTED, 10053},
-            {"ECONNRESET", ECONNRESET, 10054}, {"ENOBUFS", ENOBUFS, 10055}, {"EISCONN", EISCONN, 10056},
-            {"ENOTCONN", ENOTCONN, 10057}, {"EADDRINUSE", EADDRINUSE, 10048},
-            {"EADDRNOTAVAIL", EADDRNOTAVAIL, 10049}, {"EMFILE", EMFILE, 10024}, {"ENFILE", ENFILE, 10024},
-            {"EINVAL", EINVAL, 10022}, {"EACCES", EACCES, 10013}, {"EAFNOSUPPORT", EAFNOSUPPORT, 10047},
+            {"EHOSTUNREACH", EHOSTUNREACH, 10065}, {"EMFILE", EMFILE, 10024}, {"ENFILE", ENFILE, 10024},
             {"EPROTONOSUPPORT", EPROTONOSUPPORT, 10043}, {"0", 0, 0},
-            {"HOST_NOT_FOUND", HOST_NOT_FOUND, 11001, true}, {"TRY_AGAIN", TRY_AGAIN, 11002, true},
-            {"NO_RECOVERY", NO_RECOVERY, 11003, true}, {"NO_DATA", NO_DATA, 11004, true}};
+            {"HOST_NOT_FOUND", HOST_NOT_FOUND, 11001, true}, {"NO_DATA", NO_DATA, 11004, true}};
         for (const CodeRow &row : table)
             QTest::newRow(row.name) << row.fromResolver << row.from << row.code;
     }
@@ -187,55 +123,31 @@ private Q_SLOTS:
         QVERIFY(GetWinsockErrorText(code).startsWith(QStringLiteral("Winsock Has Returned Error #")));
     }
 
-    void deadContextGetsNoAnswer()
-    {
-        HostResolver r([](const QString &) { return HostEntry {{inet_addr("192.0.2.1")}, 0}; });
-        bool called = false;
-        auto *ctx = new QObject;
-        r.ResolveHostAddress(QStringLiteral("host"), ctx, [&](const ResolveResult &) { called = true; });
-        r.ResolveHostAddress(QStringLiteral("10.0.0.1"), ctx, [&](const ResolveResult &) { called = true; });
-        delete ctx;
-        // A live request behind them proves the queue has been drained.
-        QObject live;
-        bool liveCalled = false;
-        r.ResolveHostAddress(
-            QStringLiteral("host"), &live, [&](const ResolveResult &) { liveCalled = true; });
-        QTRY_VERIFY(liveCalled);
-        QTest::qWait(50);
-        QVERIFY(!called);
-    }
-
-    // Lookups that never return hold up neither the resolver's end nor the process's.
+    // Lookups that never return do not hold up the resolver's end.
     void hangingLookupsDoNotHoldTheEnd()
     {
-        HangingNames names;
-        auto resolver = std::make_unique<HostResolver>(names.service());
+        // A name service behind a dead name server: every lookup hangs until released.
+        auto started = std::make_shared<QSemaphore>();
+        auto release = std::make_shared<QSemaphore>();
+        auto resolver = std::make_unique<HostResolver>([started, release](const QString &) {
+            started->release();
+            release->acquire();
+            return HostEntry {{0x0100007f}, 0};
+        });
         QObject context;
         int answers = 0;
         for (int i = 0; i < 20; ++i)
             resolver->ResolveHostAddress(
                 QStringLiteral("dead%1.test").arg(i), &context, [&](const ResolveResult &) { ++answers; });
-        QVERIFY(names.started->tryAcquire(8, 5000));
+        QVERIFY(started->tryAcquire(8, 5000));
         QElapsedTimer clock;
         clock.start();
         resolver.reset();
         QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
         // The hung lookups return only now; their answers go nowhere.
-        names.release->release(20);
+        release->release(20);
         QTest::qWait(100);
         QCOMPARE(answers, 0);
-
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QString::fromLatin1(HangingChildVariable), QStringLiteral("1"));
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), {});
-        QVERIFY(child.waitForStarted());
-        QVERIFY(child.waitForReadyRead(10000));
-        QCOMPARE(child.readLine().trimmed(), QByteArrayLiteral("quitting"));
-        QVERIFY2(child.waitForFinished(1000), "the process outlived a hanging lookup by a second");
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
     }
 
     // Dotted and IPv6 literals need no lookup; a name is checked on its first IPv4 address
@@ -314,6 +226,11 @@ private Q_SLOTS:
             }
             return entry;
         });
+        // A caller gone before its answer comes gets none.
+        bool deadAnswered = false;
+        auto *dead = new QObject;
+        r.ResolveHostAddress(name, dead, [&](const ResolveResult &) { deadAnswered = true; });
+        delete dead;
         QObject ctx;
         std::optional<ResolveResult> got;
         QThread *answerThread = nullptr;
@@ -323,6 +240,7 @@ private Q_SLOTS:
         });
         QVERIFY(!got); // never answered inside the call
         QTRY_VERIFY(got);
+        QVERIFY(!deadAnswered);
         QTEST(got->found() ? formatHostAddress(got->host) : QString(), "address");
         QTEST(got->host.scopeId, "scope");
         QTEST(got->error, "error");
@@ -412,23 +330,10 @@ private Q_SLOTS:
                               "fd00:5::3\nboth.sentrel.test: 127.0.0.7\n"
                               "none.sentrel.test: \n"));
     }
-
-    void systemLookupOfLocalhost()
-    {
-        // Only a hosts file consulted first keeps this lookup off the network.
-        if (!hostsFileAnswersLocalhost())
-            QSKIP("the hosts file does not map localhost to 127.0.0.1 ahead of DNS; the lookup could "
-                  "leave the machine");
-        const ResolveResult r = vbGetHostByName(QStringLiteral("localhost"));
-        QCOMPARE(r.error, 0);
-        QCOMPARE(FormatDottedAddress(r.address), QStringLiteral("127.0.0.1"));
-    }
 };
 
 SENTREL_TEST_OWN_MAIN(argc, argv)
 {
-    if (qEnvironmentVariableIsSet(HangingChildVariable))
-        return hangingLookupChild(argc, argv);
     if (qEnvironmentVariableIsSet(HostsOrderChildVariable))
         return hostsOrderChild(qgetenv(HostsOrderChildVariable));
     QCoreApplication app(argc, argv);

@@ -59,13 +59,6 @@ uint32_t loopbackAddress(const char *dotted)
     return a.s_addr;
 }
 
-QByteArray privateLoopbackAddress(int salt)
-{
-    const int pid = int(::getpid());
-    return QByteArrayLiteral("127.") + QByteArray::number(100 + pid % 150) + '.'
-        + QByteArray::number((pid / 150) % 250 + 1) + '.' + QByteArray::number(salt % 250 + 2);
-}
-
 struct LoopbackServer::Connection
 {
     // Declared first so that the notifiers and the timer go before it is closed.
@@ -83,7 +76,6 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
     : QObject(parent)
     , m_script(std::move(script))
     , m_address(loopbackAddress(dotted.constData()))
-    , m_host(HostAddress::fromIpv4(m_address))
 {
     const std::optional<Ipv6Literal> six = parseIpv6Literal(QString::fromLatin1(dotted));
     UniqueFd fd =
@@ -93,9 +85,8 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
     bool bound = false;
     if (six) {
         m_address = 0;
-        m_host = six->address;
         sockaddr_storage a {};
-        const socklen_t length = toSockaddr(m_host, port, a);
+        const socklen_t length = toSockaddr(six->address, port, a);
         bound = ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&a), length) == 0;
     } else {
         bound = bindTo(fd.get(), m_address, port);

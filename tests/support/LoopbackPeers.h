@@ -19,10 +19,6 @@ namespace sentrel::test {
 // `dotted` (a loopback address such as "127.0.0.1") in network order.
 uint32_t loopbackAddress(const char *dotted = "127.0.0.1");
 
-// A loopback address in 127.0.0.0/8 that other test processes are unlikely to
-// use, so that fixed ports (13, 25, 80 ...) can be bound without collisions.
-QByteArray privateLoopbackAddress(int salt);
-
 // What a LoopbackServer does with every connection it accepts.
 struct PeerScript
 {
@@ -65,7 +61,6 @@ public:
     QString errorString() const { return m_error; }
     uint16_t port() const { return m_port; }
     uint32_t address() const { return m_address; }
-    HostAddress host() const { return m_host; }
 
     int acceptedCount() const { return m_accepted; }
     // Connections not yet closed by the client.
@@ -94,7 +89,6 @@ private:
     QString m_error;
     uint16_t m_port = 0;
     uint32_t m_address = 0;
-    HostAddress m_host;
     int m_accepted = 0;
     QByteArray m_received;
     QByteArray m_urgent;

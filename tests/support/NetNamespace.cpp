@@ -18,30 +18,26 @@ QString prefix()
     return QStringLiteral("sentrel-%1-").arg(QCoreApplication::applicationPid());
 }
 
-} // namespace
-
-bool runTool(const QString &program, const QStringList &args, QString *error)
+bool runIpArgs(const QStringList &args, QString *error)
 {
-    const QString command = program + QLatin1Char(' ') + args.join(QLatin1Char(' '));
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, args);
-    if (!process.waitForStarted(5000) || !process.waitForFinished(10000)) {
-        if (error)
-            *error = command + QStringLiteral(": ") + process.errorString();
-        return false;
+    process.start(QStringLiteral("ip"), args);
+    const bool finished = process.waitForStarted(5000) && process.waitForFinished(10000);
+    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return true;
+    if (error) {
+        *error = QStringLiteral("ip ") + args.join(QLatin1Char(' ')) + QStringLiteral(": ")
+            + (finished ? QString::fromLocal8Bit(process.readAll()).trimmed() : process.errorString());
     }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        if (error)
-            *error = command + QStringLiteral(": ") + QString::fromLocal8Bit(process.readAll()).trimmed();
-        return false;
-    }
-    return true;
+    return false;
 }
 
-bool runIp(const QStringList &args, QString *error)
+} // namespace
+
+bool runIp(const QString &command, QString *error)
 {
-    return runTool(QStringLiteral("ip"), args, error);
+    return runIpArgs(command.split(QLatin1Char(' ')), error);
 }
 
 QString namespaceUnavailableReason()
@@ -49,7 +45,7 @@ QString namespaceUnavailableReason()
     if (::geteuid() != 0)
         return QStringLiteral("network namespaces need root");
     QString error;
-    if (!runIp({QStringLiteral("netns"), QStringLiteral("list")}, &error))
+    if (!runIp(QStringLiteral("netns list"), &error))
         return QStringLiteral("`ip netns` does not work here: ") + error;
     return QString();
 }
@@ -57,22 +53,19 @@ QString namespaceUnavailableReason()
 NetNamespace::NetNamespace(const QString &tag)
     : m_name(prefix() + tag)
 {
-    if (!runIp({QStringLiteral("netns"), QStringLiteral("add"), m_name}, &m_error))
-        return;
-    m_valid = true;
-    if (!ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")}))
-        m_valid = false;
+    m_valid = runIp(QStringLiteral("netns add ") + m_name, &m_error)
+        && ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
 }
 
 NetNamespace::~NetNamespace()
 {
     if (QFile::exists(QStringLiteral("/run/netns/") + m_name))
-        runIp({QStringLiteral("netns"), QStringLiteral("delete"), m_name});
+        runIp(QStringLiteral("netns delete ") + m_name);
 }
 
 bool NetNamespace::ip(const QStringList &args)
 {
-    return runIp(QStringList {QStringLiteral("-n"), m_name} + args, &m_error);
+    return runIpArgs(QStringList {QStringLiteral("-n"), m_name} + args, &m_error);
 }
 
 bool NetNamespace::writeSysctl(const QString &key, const QByteArray &value)
@@ -95,7 +88,7 @@ void NetNamespace::removeLeftovers()
     const QStringList names =
         QDir(QStringLiteral("/run/netns")).entryList({prefix() + QLatin1Char('*')}, QDir::Files);
     for (const QString &name : names)
-        runIp({QStringLiteral("netns"), QStringLiteral("delete"), name});
+        runIp(QStringLiteral("netns delete ") + name);
 }
 
 NamespaceEntry::NamespaceEntry(const NetNamespace &ns)

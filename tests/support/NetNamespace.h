@@ -41,11 +41,8 @@ private:
     bool m_valid = false;
 };
 
-// Runs `program args...`; false (and `error` set) unless it exits with 0.
-bool runTool(const QString &program, const QStringList &args, QString *error = nullptr);
-
-// Runs `ip args...`; false (and `error` set) unless it exits with 0.
-bool runIp(const QStringList &args, QString *error = nullptr);
+// Runs `ip command` (its words split at single blanks); false (and `error` set) unless it exits with 0.
+bool runIp(const QString &command, QString *error = nullptr);
 
 // Moves the calling thread into a namespace until destroyed; sockets opened
 // meanwhile belong to that namespace and stay there.
