@@ -42,28 +42,6 @@ private Q_SLOTS:
             QCOMPARE(roundHalfEven(c[0]), c[1]);
     }
 
-    void fieldRanges_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("fits16");
-        QTest::addColumn<bool>("fits32");
-        QTest::newRow("16-bit top") << "32767" << true << true;
-        QTest::newRow("16-bit top by rounding") << "32767.5" << false << true;
-        QTest::newRow("16-bit bottom") << "-32768" << true << true;
-        QTest::newRow("below 16 bits") << "-32769" << false << true;
-        QTest::newRow("32-bit top") << "2147483647" << false << true;
-        QTest::newRow("above 32 bits") << "2147483648" << false << false;
-        QTest::newRow("text is 0") << "abc" << true << true;
-    }
-    void fieldRanges()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, fits16);
-        QFETCH(bool, fits32);
-        QCOMPARE(number16(text).has_value(), fits16);
-        QCOMPARE(number32(text).has_value(), fits32);
-    }
-
     void spacedDecimalsAndBlanks()
     {
         QCOMPARE(spacedDecimal(9.0), QStringLiteral(" 9"));

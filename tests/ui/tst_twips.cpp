@@ -43,16 +43,6 @@ private Q_SLOTS:
         // A window larger than the screen sticks out evenly on both sides.
         QCOMPARE(centredTopLeft(QRect(0, 0, 800, 600), QSize(1000, 600)), QPoint(-100, 0));
     }
-
-    void definitionDialogDetailsThreshold()
-    {
-        QCOMPARE(ConfigLayout::widthAfterDetails(3465), 7545);
-        QCOMPARE(ConfigLayout::widthAfterDetails(7500), 7545);
-        QCOMPARE(ConfigLayout::widthAfterDetails(7501), 3465);
-        QVERIFY(!ConfigLayout::detailsShown(7500));
-        QVERIFY(ConfigLayout::detailsShown(7501));
-        QVERIFY(!ConfigLayout::detailsShown(3465));
-    }
 };
 
 SENTREL_TEST_GUILESS_MAIN(TstTwips)
