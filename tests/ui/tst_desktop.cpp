@@ -84,32 +84,6 @@ TargetTable tableOf(const QList<int> &statuses)
     return table;
 }
 
-// The grid's view as the main window sets it up, over a grid of the given statuses.
-struct GridRig
-{
-    explicit GridRig(const QList<int> &statuses)
-        : table(tableOf(statuses))
-        , grid(table)
-    {
-        grid.load_display();
-        auto *proxy = new GridColourProxy(&view);
-        proxy->setSourceModel(grid.model());
-        view.setModel(proxy);
-        view.setItemDelegate(new StatusRowDelegate(GridColumn::Host, GridColumn::Information, &view));
-        view.setSelectionBehavior(QAbstractItemView::SelectRows);
-        view.setColumnHidden(GridColumn::Index, true);
-        view.resize(400, 200);
-    }
-    QColor brush(int row, int column, int role) const
-    {
-        return view.model()->index(row, column).data(role).value<QBrush>().color();
-    }
-
-    TargetTable table;
-    TargetGrid grid;
-    QTableView view;
-};
-
 // The tray over a bare window, with the window's three actions; monitoring on.
 struct TrayRig
 {
@@ -302,32 +276,46 @@ private Q_SLOTS:
     void gridColoursUnderLightAndDarkPalettes()
     {
         QFETCH(bool, dark);
-        GridRig rig({0, 1, 3, 2});
+        // The grid's view as the main window sets it up.
+        TargetTable table = tableOf({0, 1, 3, 2});
+        TargetGrid grid(table);
+        grid.load_display();
+        QTableView view;
+        auto *proxy = new GridColourProxy(&view);
+        proxy->setSourceModel(grid.model());
+        view.setModel(proxy);
+        view.setItemDelegate(new StatusRowDelegate(GridColumn::Host, GridColumn::Information, &view));
+        view.setSelectionBehavior(QAbstractItemView::SelectRows);
+        view.setColumnHidden(GridColumn::Index, true);
+        view.resize(400, 200);
+        const auto brush = [&view](int row, int column, int role) {
+            return view.model()->index(row, column).data(role).value<QBrush>().color();
+        };
         const QColor text = dark ? QColor(0xef, 0xf0, 0xf1) : QColor(0x20, 0x20, 0x40);
         QPalette palette;
         palette.setColor(QPalette::WindowText, text);
-        rig.view.setPalette(palette);
+        view.setPalette(palette);
         // OK's green darkened to read on white; a dark theme's light text turns black on the rows.
         const QColor plain = dark ? QColor(Qt::black) : text;
         const QList<QColor> expected {plain, QColor(0, 138, 0), QColor(255, 255, 255), plain};
         for (int row = 0; row < 4; ++row) {
-            QCOMPARE(rig.brush(row, GridColumn::Status, Qt::ForegroundRole), expected.at(row));
-            QCOMPARE(rig.brush(row, GridColumn::Host, Qt::ForegroundRole), expected.at(row));
+            QCOMPARE(brush(row, GridColumn::Status, Qt::ForegroundRole), expected.at(row));
+            QCOMPARE(brush(row, GridColumn::Host, Qt::ForegroundRole), expected.at(row));
         }
-        QCOMPARE(rig.brush(3, GridColumn::Information, Qt::BackgroundRole), QColor(255, 255, 0));
+        QCOMPARE(brush(3, GridColumn::Information, Qt::BackgroundRole), QColor(255, 255, 0));
 
-        rig.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
-        rig.view.selectRow(2);
-        const QImage image = rig.view.viewport()->grab().toImage();
-        const QRect info = rig.view.visualRect(rig.view.model()->index(2, GridColumn::Information));
-        const QRect host = rig.view.visualRect(rig.view.model()->index(2, GridColumn::Host));
-        const QColor highlight = rig.view.palette().color(QPalette::Active, QPalette::Highlight);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.selectRow(2);
+        const QImage image = view.viewport()->grab().toImage();
+        const QRect info = view.visualRect(view.model()->index(2, GridColumn::Information));
+        const QRect host = view.visualRect(view.model()->index(2, GridColumn::Host));
+        const QColor highlight = view.palette().color(QPalette::Active, QPalette::Highlight);
         QCOMPARE(image.pixelColor({info.right() - 6, info.center().y()}), QColor(255, 0, 0));
         QCOMPARE(image.pixelColor({info.center().x(), info.top()}), highlight);
         QCOMPARE(image.pixelColor({host.left(), host.center().y()}), highlight);
         // The row below keeps its yellow and has no frame.
-        const QRect below = rig.view.visualRect(rig.view.model()->index(3, GridColumn::Information));
+        const QRect below = view.visualRect(view.model()->index(3, GridColumn::Information));
         QCOMPARE(image.pixelColor({below.right() - 6, below.center().y()}), QColor(255, 255, 0));
         QCOMPARE(image.pixelColor({below.center().x(), below.bottom() - 1}), QColor(255, 255, 0));
     }

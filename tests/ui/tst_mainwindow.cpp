@@ -161,7 +161,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed"); // into the listbox font box; "-" for untouched
         QTest::addColumn<double>("font"); // the grid's font afterwards; 0 for the small-mode size
         QTest::newRow("untouched") << QStringLiteral("-") << 0.0;
-        QTest::newRow("zero") << QStringLiteral("0") << 0.0;
         QTest::newRow("a size") << QStringLiteral("12") << 12.0;
     }
     void preferencesOkKeepsAFontChangedMeanwhile()
@@ -381,7 +380,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("on");
         QTest::addColumn<bool>("moves");
         QTest::newRow("grid") << QStringLiteral("gridsys") << true;
-        QTest::newRow("details box") << QStringLiteral("txtdata") << true;
         QTest::newRow("window") << QStringLiteral("window") << true;
         QTest::newRow("label") << QStringLiteral("lblcount") << false;
         QTest::newRow("the splitter itself") << QStringLiteral("cmdsize") << false;
