@@ -444,6 +444,69 @@ private Q_SLOTS:
         QCOMPARE(rig.box("txtmport")->toolTip(), tip);
         QTRY_VERIFY(!rig.dialog.portPicker());
     }
+
+    // The port picker on its own: its entries in their order, and the port each one stands for.
+    void toolWindowWithEntriesInTheirOrder()
+    {
+        PortPicker picker(0);
+        auto *list = picker.findChild<QListWidget *>(QStringLiteral("lstports"));
+        QStringList entries;
+        for (int i = 0; i < list->count(); ++i)
+            entries << list->item(i)->text() + QLatin1Char('=')
+                    + list->item(i)->data(Qt::UserRole).toString();
+        QCOMPARE(entries.join(QLatin1Char('|')),
+            QStringLiteral("System status=11|Date and time=13|Network status=15|Quote of the day=17|"
+                           "FTP server=21|Telnet server=23|SMTP Mail server=25|DNS Server=53|"
+                           "NNTP News server=119|NetBIOS connection (NT)=139|SNMP Agent=161|"
+                           "rlogind server=513|Web server=80|Lotus notes=1352|Oracle listener=1526|"
+                           "MPRD Manugistics=8000|NADPLN Manugistics=8500"));
+    }
+
+    void pickerSelect_data()
+    {
+        QTest::addColumn<int>("offered");
+        QTest::addColumn<int>("row"); // entry chosen before Select, -1: none
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("chosen");
+        QTest::newRow("keeps the offered port") << 80 << -1 << 80 << true;
+        QTest::newRow("takes the chosen entry") << 80 << 14 << 1526 << true;
+        QTest::newRow("nothing selected stays open, port above 32767 kept") << 45678 << -1 << 45678 << false;
+    }
+    void pickerSelect()
+    {
+        QFETCH(int, offered);
+        QFETCH(int, row);
+        QFETCH(int, port);
+        QFETCH(bool, chosen);
+        PortPicker picker(static_cast<uint16_t>(offered));
+        picker.open();
+        if (row >= 0)
+            picker.findChild<QListWidget *>(QStringLiteral("lstports"))->setCurrentRow(row);
+        QTest::mouseClick(picker.findChild<QPushButton *>(QStringLiteral("cmdselect")), Qt::LeftButton);
+        QCOMPARE(picker.isVisible(), !chosen);
+        QCOMPARE(picker.portChosen(), chosen);
+        QCOMPARE(picker.selectedPort(), uint16_t(port));
+        QCOMPARE(picker.result(), int(chosen ? QDialog::Accepted : QDialog::Rejected));
+    }
+
+    void pickerKeyboardNeitherEntersNorEscapes()
+    {
+        PortPicker picker(80);
+        auto *select = picker.findChild<QPushButton *>(QStringLiteral("cmdselect"));
+        auto *cancel = picker.findChild<QPushButton *>(QStringLiteral("Command1"));
+        QVERIFY(!select->autoDefault() && !cancel->autoDefault());
+        picker.open();
+        QVERIFY(QTest::qWaitForWindowActive(&picker));
+        QCOMPARE(QApplication::focusWidget(), cancel);
+        QTest::keyClick(cancel, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), select);
+        QTest::keyClick(select, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), picker.findChild<QListWidget *>(QStringLiteral("lstports")));
+        QTest::keyClick(&picker, Qt::Key_Escape);
+        QTest::keyClick(&picker, Qt::Key_Return);
+        QVERIFY(picker.isVisible());
+        QVERIFY(!picker.portChosen());
+    }
 };
 
 SENTREL_TEST_MAIN(TstConfigDialog)
