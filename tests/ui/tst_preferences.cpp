@@ -12,9 +12,9 @@ using namespace sentrel;
 
 namespace {
 
-struct Rig
+struct PrefsRig
 {
-    Rig()
+    PrefsRig()
         : dialog(settings, 10.0, 8.25, nullptr, &desktop)
         , gridSpy(&dialog, &PreferencesDialog::gridFontSizeChosen)
         , detailsSpy(&dialog, &PreferencesDialog::detailsFontSizeChosen)
@@ -48,7 +48,7 @@ class TstPreferences : public QObject
 private Q_SLOTS:
     void loadsInSpacedForm()
     {
-        Rig rig;
+        PrefsRig rig;
         QVERIFY(!rig.dialog.isModal());
         QCOMPARE(rig.box("txtfreq")->text(), QStringLiteral(" 1"));
         QCOMPARE(rig.box("txtdecay")->text(), QStringLiteral(" 5"));
@@ -89,7 +89,7 @@ private Q_SLOTS:
         QFETCH(int, decay);
         QFETCH(int, parallel);
         QFETCH(double, font);
-        Rig rig;
+        PrefsRig rig;
         rig.dialog.show();
         rig.settings.Delay = 7;
         for (const char *name : {"txtfreq", "txtdecay", "txtparallel", "txtlbfont", "txtdbfont"})
@@ -108,14 +108,15 @@ private Q_SLOTS:
         QCOMPARE(rig.settings.Error, !ok);
         QVERIFY(
             rig.desktop == (ok ? DesktopSettings {true, false, true} : DesktopSettings {false, true, false}));
-        QCOMPARE(std::tuple(rig.gridSpy.size(), Rig::chosen(rig.gridSpy)), std::tuple(font > 0, font));
-        QCOMPARE(std::tuple(rig.detailsSpy.size(), Rig::chosen(rig.detailsSpy)), std::tuple(font > 0, font));
+        QCOMPARE(std::tuple(rig.gridSpy.size(), PrefsRig::chosen(rig.gridSpy)), std::tuple(font > 0, font));
+        QCOMPARE(
+            std::tuple(rig.detailsSpy.size(), PrefsRig::chosen(rig.detailsSpy)), std::tuple(font > 0, font));
     }
 
     void untouchedBoxesKeepSwitchesFlippedMeanwhile()
     {
         // Shift+F12 and the window's own settings change while the modeless window is open.
-        Rig rig;
+        PrefsRig rig;
         rig.settings.Warn = true;
         rig.settings.Error = false;
         QTest::mouseClick(rig.check("chkerror"), Qt::LeftButton);
