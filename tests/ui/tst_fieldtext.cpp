@@ -3,30 +3,23 @@
 
 #include <QTest>
 
-#include <limits>
-
 using namespace sentrel;
 
 class TstFieldText : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // Exponents, a leading point, hex, overflow and underflow: tst_settingsstore's valueTexts.
     void leadingNumbers_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");
-        const double inf = std::numeric_limits<double>::infinity();
         QTest::newRow("blanks and tab") << " \t 12" << 12.0;
         QTest::newRow("trailing text") << "10 min" << 10.0;
-        QTest::newRow("leading point") << ".5" << 0.5;
-        QTest::newRow("exponent") << "1e3" << 1000.0;
         QTest::newRow("two points") << "1.5.3" << 1.5;
         QTest::newRow("not a number") << "abc" << 0.0;
         QTest::newRow("double sign") << "--4" << 0.0;
         QTest::newRow("nan is text") << "nan" << 0.0;
-        QTest::newRow("hex is its leading zero") << "0x10" << 0.0;
-        QTest::newRow("underflow") << "1e-999" << 0.0;
-        QTest::newRow("overflow") << "1e999" << inf;
         QTest::newRow("non-ASCII digit ends it") << QStringLiteral("4\u0665") << 4.0;
     }
     void leadingNumbers()
