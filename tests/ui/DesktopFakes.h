@@ -7,10 +7,8 @@
 #include "ui/MainWindow.h"
 
 #include <QAction>
-#include <QColor>
 #include <QIcon>
 #include <QMenu>
-#include <QPalette>
 #include <QString>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -37,18 +35,6 @@ public:
     bool shown = false;
     bool available = true;
 };
-
-// A dark desktop theme's colours, as Breeze Dark sets them.
-inline QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(0x31, 0x36, 0x3b));
-    p.setColor(QPalette::WindowText, QColor(0xef, 0xf0, 0xf1));
-    p.setColor(QPalette::Base, QColor(0x23, 0x26, 0x29));
-    p.setColor(QPalette::Text, QColor(0xef, 0xf0, 0xf1));
-    p.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
-    return p;
-}
 
 // Settings of count Targets, web-0 to web-(count - 1), on loopback addresses that refuse the port check.
 inline QByteArray refusingTargets(int count)

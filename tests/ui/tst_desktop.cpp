@@ -3,19 +3,14 @@
 #include "settings/SettingsStore.h"
 #include "ui/AlertWindow.h"
 #include "ui/DesktopNotifier.h"
-#include "ui/EmptyGridHint.h"
 #include "ui/GridColours.h"
 #include "ui/GroupAlertWindow.h"
-#include "ui/PreferencesDialog.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDBusConnection>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTimer>
@@ -72,22 +67,6 @@ struct Program : ProgramRig
     }
 };
 
-// The strongest contrast against background of any pixel in rect: the text's own colour,
-// whatever the antialiasing does at its edges.
-double strongestContrast(const QImage &image, const QRect &rect, const QColor &background, QColor *found)
-{
-    double best = 1.0;
-    for (int y = rect.top() + 3; y < rect.bottom() - 3; ++y)
-        for (int x = rect.left() + 3; x < rect.right() - 3; ++x) {
-            const double c = contrastRatio(image.pixelColor(x, y), background);
-            if (c > best) {
-                best = c;
-                *found = image.pixelColor(x, y);
-            }
-        }
-    return best;
-}
-
 const QLocale britain(QLocale::English, QLocale::UnitedKingdom);
 const QDateTime when(QDate(1999, 12, 11), QTime(10, 15, 2));
 
@@ -104,32 +83,6 @@ TargetTable tableOf(const QList<int> &statuses)
     table.assign(std::move(slots));
     return table;
 }
-
-// The grid's view as the main window sets it up, over a grid of the given statuses.
-struct GridRig
-{
-    explicit GridRig(const QList<int> &statuses)
-        : table(tableOf(statuses))
-        , grid(table)
-    {
-        grid.load_display();
-        auto *proxy = new GridColourProxy(&view);
-        proxy->setSourceModel(grid.model());
-        view.setModel(proxy);
-        view.setItemDelegate(new StatusRowDelegate(GridColumn::Host, GridColumn::Information, &view));
-        view.setSelectionBehavior(QAbstractItemView::SelectRows);
-        view.setColumnHidden(GridColumn::Index, true);
-        view.resize(400, 200);
-    }
-    QColor brush(int row, int column, int role) const
-    {
-        return view.model()->index(row, column).data(role).value<QBrush>().color();
-    }
-
-    TargetTable table;
-    TargetGrid grid;
-    QTableView view;
-};
 
 // The tray over a bare window, with the window's three actions; monitoring on.
 struct TrayRig
@@ -153,74 +106,46 @@ class TstDesktop : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    // Status per slot (-1 a free slot) -> the tray's colour and counts.
-    void summaryOfTheLastCycle_data()
+    // Status per slot (-1 a free slot) -> the tray's tooltip and the colour of its icon, which
+    // keeps that colour around the mark of a running cycle.
+    void trayTextsAndIcon_data()
     {
         QTest::addColumn<QList<int>>("statuses");
-        QTest::addColumn<int>("worst");
-        QTest::addColumn<QString>("counts");
-        QTest::newRow("empty table") << QList<int> {-1} << 0 << "0 OK, 0 WARNING, 0 DOWN";
-        QTest::newRow("all OK") << QList<int> {1, -1, 1} << 1 << "2 OK, 0 WARNING, 0 DOWN";
-        QTest::newRow("no result beats OK") << QList<int> {1, 0} << 0 << "1 OK, 0 WARNING, 0 DOWN, 1 Unknown";
-        QTest::newRow("WARNING beats no result")
-            << QList<int> {1, 0, 2} << 2 << "1 OK, 1 WARNING, 0 DOWN, 1 Unknown";
-        QTest::newRow("DOWN beats all")
-            << QList<int> {3, 2, 1, 0, -1, 3} << 3 << "1 OK, 1 WARNING, 2 DOWN, 1 Unknown";
-    }
-    void summaryOfTheLastCycle()
-    {
-        QFETCH(QList<int>, statuses);
-        QFETCH(int, worst);
-        QFETCH(QString, counts);
-        const StatusCounts s = countStatuses(tableOf(statuses));
-        QCOMPARE(int(s.worst), worst);
-        QCOMPARE(countsText(s), counts);
-    }
-
-    void toolTipText_data()
-    {
         QTest::addColumn<QDateTime>("lastCycle");
         QTest::addColumn<bool>("busy");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("before the first cycle") << QDateTime() << false << "Sentrel\nNo check cycle yet";
+        QTest::addColumn<QString>("toolTip"); // "@" for "\nLast cycle: 10:15:02"
+        QTest::addColumn<QColor>("colour");
+        const QColor white(255, 255, 255);
         QTest::newRow("first cycle running")
-            << QDateTime() << true << "Sentrel\nNo check cycle yet\nChecking...";
-        QTest::newRow("after a cycle")
-            << when << false << "Sentrel\n12 OK, 1 WARNING, 2 DOWN\nLast cycle: 10:15:02";
-        QTest::newRow("next cycle running")
-            << when << true << "Sentrel\n12 OK, 1 WARNING, 2 DOWN\nLast cycle: 10:15:02\nChecking...";
+            << QList<int> {-1} << QDateTime() << true << "Sentrel\nNo check cycle yet\nChecking..." << white;
+        QTest::newRow("empty table") << QList<int> {-1} << when << false
+                                     << "Sentrel\n0 OK, 0 WARNING, 0 DOWN@" << white;
+        QTest::newRow("all OK") << QList<int> {1, -1, 1} << when << false
+                                << "Sentrel\n2 OK, 0 WARNING, 0 DOWN@" << QColor(0, 255, 0);
+        QTest::newRow("no result beats OK")
+            << QList<int> {1, 0} << when << false << "Sentrel\n1 OK, 0 WARNING, 0 DOWN, 1 Unknown@" << white;
+        QTest::newRow("WARNING beats no result, next cycle running")
+            << QList<int> {1, 0, 2} << when << true
+            << "Sentrel\n1 OK, 1 WARNING, 0 DOWN, 1 Unknown@\nChecking..." << QColor(255, 255, 0);
+        QTest::newRow("DOWN beats all")
+            << QList<int> {3, 2, 1, 0, -1, 3} << when << false
+            << "Sentrel\n1 OK, 1 WARNING, 2 DOWN, 1 Unknown@" << QColor(255, 0, 0);
     }
-    void toolTipText()
+    void trayTextsAndIcon()
     {
+        QFETCH(QList<int>, statuses);
         QFETCH(QDateTime, lastCycle);
         QFETCH(bool, busy);
-        QFETCH(QString, text);
-        StatusCounts s;
-        s.ok = 12;
-        s.warning = 1;
-        s.down = 2;
-        QCOMPARE(trayToolTip(s, lastCycle, busy, britain), text);
-    }
-
-    void iconShowsTheStatusColour_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QColor>("colour");
-        QTest::newRow("OK") << 1 << QColor(0, 255, 0);
-        QTest::newRow("WARNING") << 2 << QColor(255, 255, 0);
-        QTest::newRow("DOWN") << 3 << QColor(255, 0, 0);
-        QTest::newRow("no result") << 0 << QColor(255, 255, 255);
-    }
-    void iconShowsTheStatusColour()
-    {
-        QFETCH(int, status);
+        QFETCH(QString, toolTip);
         QFETCH(QColor, colour);
-        const QImage idle = trayImage({static_cast<int16_t>(status), false}, 32);
-        const QImage busy = trayImage({static_cast<int16_t>(status), true}, 32);
-        QCOMPARE(idle.pixelColor({16, 16}), colour);
-        QCOMPARE(busy.pixelColor({16, 5}), colour); // the colour stays around the busy mark
-        QVERIFY(qGray(busy.pixel(16, 16)) < 64);
-        QCOMPARE(idle.pixelColor({0, 0}).alpha(), 0);
+        const StatusCounts s = countStatuses(tableOf(statuses));
+        QCOMPARE(trayToolTip(s, lastCycle, busy, britain),
+            toolTip.replace(QLatin1Char('@'), QStringLiteral("\nLast cycle: 10:15:02")));
+        const QImage image = trayImage({s.worst, busy}, 32);
+        QCOMPARE(image.pixelColor(16, busy ? 5 : 16), colour);
+        if (busy)
+            QVERIFY(qGray(image.pixel(16, 16)) < 64);
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
     }
 
     void trayFollowsCyclesAndOffersTheSwitches()
@@ -323,13 +248,9 @@ private Q_SLOTS:
         QTest::addColumn<QColor>("shown");
         const QColor black(0, 0, 0);
         const QColor white(255, 255, 255);
-        const QColor yellow(255, 255, 0);
         const QColor breezeDark(0x31, 0x36, 0x3b);
-        const QColor lightText(0xef, 0xf0, 0xf1);
-        QTest::newRow("black on white kept") << black << white << black;
-        QTest::newRow("dark grey on yellow kept") << breezeDark << yellow << breezeDark;
-        QTest::newRow("light text on white") << lightText << white << black;
-        QTest::newRow("light text on yellow") << lightText << yellow << black;
+        QTest::newRow("dark grey on yellow kept") << breezeDark << QColor(255, 255, 0) << breezeDark;
+        QTest::newRow("light text on white") << QColor(0xef, 0xf0, 0xf1) << white << black;
         QTest::newRow("mid grey just below 4.5") << QColor(0x77, 0x77, 0x77) << white << black;
         QTest::newRow("darker grey just above")
             << QColor(0x76, 0x76, 0x76) << white << QColor(0x76, 0x76, 0x76);
@@ -355,107 +276,48 @@ private Q_SLOTS:
     void gridColoursUnderLightAndDarkPalettes()
     {
         QFETCH(bool, dark);
-        GridRig rig({0, 1, 3, 2});
-        const QColor lightThemeText(0x20, 0x20, 0x40);
-        QPalette light;
-        light.setColor(QPalette::WindowText, lightThemeText);
-        rig.view.setPalette(dark ? darkPalette() : light);
-        // OK's green darkened to read on white; on a dark theme the plain rows' text turns black.
-        const QColor plain = dark ? QColor(Qt::black) : lightThemeText;
+        // The grid's view as the main window sets it up.
+        TargetTable table = tableOf({0, 1, 3, 2});
+        TargetGrid grid(table);
+        grid.load_display();
+        QTableView view;
+        auto *proxy = new GridColourProxy(&view);
+        proxy->setSourceModel(grid.model());
+        view.setModel(proxy);
+        view.setItemDelegate(new StatusRowDelegate(GridColumn::Host, GridColumn::Information, &view));
+        view.setSelectionBehavior(QAbstractItemView::SelectRows);
+        view.setColumnHidden(GridColumn::Index, true);
+        view.resize(400, 200);
+        const auto brush = [&view](int row, int column, int role) {
+            return view.model()->index(row, column).data(role).value<QBrush>().color();
+        };
+        const QColor text = dark ? QColor(0xef, 0xf0, 0xf1) : QColor(0x20, 0x20, 0x40);
+        QPalette palette;
+        palette.setColor(QPalette::WindowText, text);
+        view.setPalette(palette);
+        // OK's green darkened to read on white; a dark theme's light text turns black on the rows.
+        const QColor plain = dark ? QColor(Qt::black) : text;
         const QList<QColor> expected {plain, QColor(0, 138, 0), QColor(255, 255, 255), plain};
         for (int row = 0; row < 4; ++row) {
-            QCOMPARE(rig.brush(row, GridColumn::Status, Qt::ForegroundRole), expected.at(row));
-            QCOMPARE(rig.brush(row, GridColumn::Host, Qt::ForegroundRole), expected.at(row));
+            QCOMPARE(brush(row, GridColumn::Status, Qt::ForegroundRole), expected.at(row));
+            QCOMPARE(brush(row, GridColumn::Host, Qt::ForegroundRole), expected.at(row));
         }
-        QCOMPARE(rig.brush(3, GridColumn::Information, Qt::BackgroundRole), QColor(255, 255, 0));
+        QCOMPARE(brush(3, GridColumn::Information, Qt::BackgroundRole), QColor(255, 255, 0));
 
-        rig.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&rig.view));
-        rig.view.selectRow(2);
-        const QImage image = rig.view.viewport()->grab().toImage();
-        const QRect info = rig.view.visualRect(rig.view.model()->index(2, GridColumn::Information));
-        const QRect host = rig.view.visualRect(rig.view.model()->index(2, GridColumn::Host));
-        const QColor highlight = rig.view.palette().color(QPalette::Active, QPalette::Highlight);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.selectRow(2);
+        const QImage image = view.viewport()->grab().toImage();
+        const QRect info = view.visualRect(view.model()->index(2, GridColumn::Information));
+        const QRect host = view.visualRect(view.model()->index(2, GridColumn::Host));
+        const QColor highlight = view.palette().color(QPalette::Active, QPalette::Highlight);
         QCOMPARE(image.pixelColor({info.right() - 6, info.center().y()}), QColor(255, 0, 0));
         QCOMPARE(image.pixelColor({info.center().x(), info.top()}), highlight);
         QCOMPARE(image.pixelColor({host.left(), host.center().y()}), highlight);
         // The row below keeps its yellow and has no frame.
-        const QRect below = rig.view.visualRect(rig.view.model()->index(3, GridColumn::Information));
+        const QRect below = view.visualRect(view.model()->index(3, GridColumn::Information));
         QCOMPARE(image.pixelColor({below.right() - 6, below.center().y()}), QColor(255, 255, 0));
         QCOMPARE(image.pixelColor({below.center().x(), below.bottom() - 1}), QColor(255, 255, 0));
-    }
-
-    void notificationTexts_data()
-    {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("info");
-        QTest::addColumn<QString>("summary");
-        QTest::addColumn<QString>("body");
-        QTest::newRow("DOWN") << 3 << "All checks failed."
-                              << "Mail: DOWN"
-                              << "All checks failed.\nDate: 11/12/1999  Time: 10:15:02";
-        QTest::newRow("WARNING, markup from the host shown as text")
-            << 2 << "<b>load</b> & more"
-            << "Mail: WARNING"
-            << "<b>load</b> & more\nDate: 11/12/1999  Time: 10:15:02";
-    }
-    void notificationTexts()
-    {
-        QFETCH(int, status);
-        QFETCH(QString, info);
-        QFETCH(QString, summary);
-        QFETCH(QString, body);
-        const ProblemAlert p {QStringLiteral("Mail"), static_cast<int16_t>(status), info, when};
-        QCOMPARE(notificationSummary(p), summary);
-        QCOMPARE(notificationBody(p, britain), body);
-    }
-
-    // The tray's message shows text, not the markup escapes meant for the notification service.
-    void fallbackGetsPlainText()
-    {
-        QStringList shown;
-        FreedesktopNotifier notifier(
-            [&shown](const QString &summary, const QString &body, bool) { shown << summary << body; });
-        notifier.notify(QStringLiteral("R&D: WARNING"), QStringLiteral("<b>load</b> & more"), false);
-        if (!QTest::qWaitFor([&shown] { return !shown.isEmpty(); }, 5000))
-            QSKIP("a notification service on the session bus took the message; no fallback to see");
-        QCOMPARE(shown, (QStringList {QStringLiteral("R&D: WARNING"), QStringLiteral("<b>load</b> & more")}));
-    }
-
-    void preferencesRows_data()
-    {
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("Return in a box presses OK, which takes the boxes") << true;
-        QTest::newRow("Cancel keeps the settings") << false;
-    }
-    void preferencesRows()
-    {
-        QFETCH(bool, ok);
-        GlobalSettings settings;
-        settings.Delay = 1;
-        DesktopSettings desktop {false, true, false};
-        PreferencesDialog dlg(settings, 10, 10, nullptr, &desktop);
-        dlg.show();
-        const auto box = [&dlg](const char *name) { return dlg.findChild<QCheckBox *>(QLatin1String(name)); };
-        QVERIFY(
-            !box("chktray")->isChecked() && box("chknotify")->isChecked() && !box("chkgroup")->isChecked());
-        for (const char *name : {"chktray", "chknotify", "chkgroup"})
-            QTest::mouseClick(box(name), Qt::LeftButton, {}, QPoint(6, box(name)->height() / 2));
-        auto *freq = dlg.findChild<QLineEdit *>(QStringLiteral("txtfreq"));
-        freq->setFocus();
-        freq->selectAll();
-        QTest::keyClicks(freq, QStringLiteral("7"));
-        if (ok)
-            QTest::keyClick(freq, Qt::Key_Return);
-        else
-            QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("cmdcancel")), Qt::LeftButton);
-        QVERIFY(!dlg.isVisible());
-        QCOMPARE(settings.Delay, int16_t(ok ? 7 : 1));
-        QVERIFY(desktop == (ok ? DesktopSettings {true, false, true} : DesktopSettings {false, true, false}));
-        // Every row lies inside the dialog, above the buttons.
-        QVERIFY(box("chkgroup")->geometry().bottom()
-            < dlg.findChild<QPushButton *>(QStringLiteral("cmdok"))->geometry().top());
-        QVERIFY(dlg.rect().contains(dlg.findChild<QPushButton *>(QStringLiteral("cmdok"))->geometry()));
     }
 
     // Two Targets DOWN on every cycle: windows and notifications come once per problem.
@@ -556,8 +418,6 @@ private Q_SLOTS:
         QTest::addColumn<bool>("group");
         QTest::addColumn<int>("key");
         QTest::newRow("single alert, Return") << false << int(Qt::Key_Return);
-        QTest::newRow("single alert, Enter") << false << int(Qt::Key_Enter);
-        QTest::newRow("group alert, Return in the list") << true << int(Qt::Key_Return);
         QTest::newRow("group alert, Enter in the list") << true << int(Qt::Key_Enter);
     }
     void alertKeys()
@@ -625,6 +485,7 @@ private Q_SLOTS:
         QVERIFY(fake.calls[1].body.startsWith(QStringLiteral("web-3, web-7\n")));
         QCOMPARE(fake.calls[1].replacesId, 1u);
         QCOMPARE(p.w->groupAlert()->problemCount(), 42);
+        delete p.w->groupAlert(); // it has no owner
         service.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
         QDBusConnection::disconnectFromBus(QStringLiteral("fake"));
     }
@@ -638,10 +499,11 @@ private Q_SLOTS:
         p.cycle();
         QVERIFY(p.w->groupAlert() && p.w->groupAlert()->isVisible());
         QCOMPARE(p.w->groupAlert()->problemCount(), 1);
+        delete p.w->groupAlert(); // it has no owner
     }
 
-    // The list's texts and colours; the status and the time read in full, and the selected row
-    // keeps its red, at any font size; only Acknowledge closes the window.
+    // The list's texts and colours; the status and the time read in full at any font size; only
+    // Acknowledge closes the window.
     void groupWindowListsAndAcknowledgesAll_data()
     {
         QTest::addColumn<int>("points");
@@ -660,9 +522,6 @@ private Q_SLOTS:
         w->add({QStringLiteral("Mail"), TargetStatus::Down, QStringLiteral("All checks failed."), when});
         w->add({QStringLiteral("Web"), TargetStatus::Warning, QStringLiteral("Slow"), when.addSecs(60)});
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        QCOMPARE(w->windowTitle(), QStringLiteral("Problem Detected!"));
-        QVERIFY(w->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(w->testAttribute(Qt::WA_ShowWithoutActivating));
         const ProblemListModel &m = w->problems();
         QCOMPARE(m.rowCount(), 2);
         const auto row = [&m](int r) {
@@ -684,69 +543,10 @@ private Q_SLOTS:
             QVERIFY(list->columnViewportPosition(column) + list->columnWidth(column)
                 <= list->viewport()->width());
         }
-        list->selectRow(0);
-        const QImage image = list->viewport()->grab().toImage();
-        const QRect status = list->visualRect(list->model()->index(0, 1));
-        QCOMPARE(image.pixelColor(status.right() - 4, status.center().y()), QColor(255, 0, 0));
-        QCOMPARE(image.pixelColor(status.center().x(), status.top()),
-            list->palette().color(QPalette::Active, QPalette::Highlight));
-        const QRect host = list->visualRect(list->model()->index(0, 0));
-        QCOMPARE(
-            image.pixelColor(host.right() - 4, host.center().y()), list->palette().color(QPalette::Base));
-
         w->close(); // the window manager's close
         QVERIFY(w && w->isVisible());
         QTest::mouseClick(w->findChild<QPushButton *>(QStringLiteral("cmdok")), Qt::LeftButton);
         QTRY_VERIFY(!w);
-    }
-
-    // OK rows read by pixels from the real grid: the green drawn meets the contrast rule.
-    void okRowsAreReadable_data()
-    {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light palette") << false;
-        QTest::newRow("dark palette") << true;
-    }
-    void okRowsAreReadable()
-    {
-        QFETCH(bool, dark);
-        const QPalette saved = QApplication::palette();
-        if (dark)
-            QApplication::setPalette(darkPalette());
-        Program p(2, "[Window]\nEnable=False\n");
-        p.w->table()[0].Status = TargetStatus::Ok;
-        p.w->grid().load_display();
-        QVERIFY(QTest::qWaitForWindowExposed(p.w.get()));
-        const QImage image = p.gridView()->viewport()->grab().toImage();
-        QApplication::setPalette(saved);
-        QColor text;
-        const QRect cell = p.gridView()->visualRect(p.gridView()->model()->index(0, GridColumn::Status));
-        // Antialiasing lightens thin strokes a little below the colour's own 4.5; #00FF00 gives 1.37.
-        QVERIFY(strongestContrast(image, cell, Qt::white, &text) >= 4.0);
-        QVERIFY(text.green() > 2 * text.red() && text.green() > 2 * text.blue());
-    }
-
-    // An empty list explains itself in the grid until the first Target, and again once cleared.
-    void emptyGridShowsHowToStart()
-    {
-        Program p(0, "[Window]\nEnable=False\n");
-        MainWindow &w = *p.w;
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
-        auto *grid = w.findChild<QTableView *>(QStringLiteral("gridsys"));
-        auto *hint = grid->viewport()->findChild<QLabel *>(QStringLiteral("lblempty"));
-        QVERIFY(hint && hint->isVisible());
-        QCOMPARE(hint->text(),
-            QStringLiteral("No systems monitored yet. Systems \u2192 Add (Ctrl+A) adds one; Systems \u2192 "
-                           "Import settings from file reads an export file."));
-        QCOMPARE(w.action("optadd")->shortcut(), QKeySequence(QStringLiteral("Ctrl+A")));
-        QCOMPARE(w.action("optimport")->text(), QStringLiteral("&Import settings from file"));
-        grid->horizontalScrollBar()->setValue(grid->horizontalScrollBar()->maximum());
-        QCOMPARE(hint->geometry(), grid->viewport()->rect());
-        QTest::keyClick(grid, Qt::Key_Insert);
-        QVERIFY(!hint->isVisible());
-        p.prompts.queueAnswer(UserPrompts::Answer::Ok);
-        w.action("optclear")->trigger();
-        QVERIFY(hint->isVisible());
     }
 
 private:

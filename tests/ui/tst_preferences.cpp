@@ -12,10 +12,10 @@ using namespace sentrel;
 
 namespace {
 
-struct Rig
+struct PrefsRig
 {
-    Rig()
-        : dialog(settings, 10.0, 8.25)
+    PrefsRig()
+        : dialog(settings, 10.0, 8.25, nullptr, &desktop)
         , gridSpy(&dialog, &PreferencesDialog::gridFontSizeChosen)
         , detailsSpy(&dialog, &PreferencesDialog::detailsFontSizeChosen)
     { }
@@ -34,6 +34,7 @@ struct Rig
     }
 
     GlobalSettings settings;
+    DesktopSettings desktop {false, true, false};
     PreferencesDialog dialog;
     QSignalSpy gridSpy;
     QSignalSpy detailsSpy;
@@ -47,7 +48,7 @@ class TstPreferences : public QObject
 private Q_SLOTS:
     void loadsInSpacedForm()
     {
-        Rig rig;
+        PrefsRig rig;
         QVERIFY(!rig.dialog.isModal());
         QCOMPARE(rig.box("txtfreq")->text(), QStringLiteral(" 1"));
         QCOMPARE(rig.box("txtdecay")->text(), QStringLiteral(" 5"));
@@ -58,8 +59,8 @@ private Q_SLOTS:
         QVERIFY(rig.check("chkerror")->isChecked());
     }
 
-    // The same text in every number box (interval, decay rate, parallel checks, both font sizes) and
-    // both pop-up boxes turned over, then OK or Cancel.
+    // The same text in every number box (interval, decay rate, parallel checks, both font sizes),
+    // the pop-up and desktop boxes turned over, then Return in a box (which presses OK) or Cancel.
     void okReadsEveryBoxCancelNone_data()
     {
         QTest::addColumn<QString>("text");
@@ -88,27 +89,34 @@ private Q_SLOTS:
         QFETCH(int, decay);
         QFETCH(int, parallel);
         QFETCH(double, font);
-        Rig rig;
+        PrefsRig rig;
+        rig.dialog.show();
         rig.settings.Delay = 7;
         for (const char *name : {"txtfreq", "txtdecay", "txtparallel", "txtlbfont", "txtdbfont"})
             rig.type(name, text);
-        QTest::mouseClick(rig.check("chkwarn"), Qt::LeftButton);
-        QTest::mouseClick(rig.check("chkerror"), Qt::LeftButton);
-        rig.click(ok ? "cmdok" : "cmdcancel");
+        for (const char *name : {"chkwarn", "chkerror", "chktray", "chknotify", "chkgroup"})
+            QTest::mouseClick(rig.check(name), Qt::LeftButton, {}, QPoint(6, rig.check(name)->height() / 2));
+        if (ok)
+            QTest::keyClick(rig.box("txtdbfont"), Qt::Key_Return);
+        else
+            rig.click("cmdcancel");
         QVERIFY(!rig.dialog.isVisible());
         QCOMPARE(int(rig.settings.Delay), delay);
         QCOMPARE(int(rig.settings.Decay), decay);
         QCOMPARE(int(rig.settings.Parallel), parallel);
         QCOMPARE(rig.settings.Warn, ok);
         QCOMPARE(rig.settings.Error, !ok);
-        QCOMPARE(std::tuple(rig.gridSpy.size(), Rig::chosen(rig.gridSpy)), std::tuple(font > 0, font));
-        QCOMPARE(std::tuple(rig.detailsSpy.size(), Rig::chosen(rig.detailsSpy)), std::tuple(font > 0, font));
+        QVERIFY(
+            rig.desktop == (ok ? DesktopSettings {true, false, true} : DesktopSettings {false, true, false}));
+        QCOMPARE(std::tuple(rig.gridSpy.size(), PrefsRig::chosen(rig.gridSpy)), std::tuple(font > 0, font));
+        QCOMPARE(
+            std::tuple(rig.detailsSpy.size(), PrefsRig::chosen(rig.detailsSpy)), std::tuple(font > 0, font));
     }
 
     void untouchedBoxesKeepSwitchesFlippedMeanwhile()
     {
         // Shift+F12 and the window's own settings change while the modeless window is open.
-        Rig rig;
+        PrefsRig rig;
         rig.settings.Warn = true;
         rig.settings.Error = false;
         QTest::mouseClick(rig.check("chkerror"), Qt::LeftButton);
