@@ -41,8 +41,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("Sentrel.ini"));
         QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[Window]\nEnable=False\nHideToTray=True\n");
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("[Window]\nEnable=False\nHideToTray=True\n") > 0);
         f.close();
         MainWindow::Options o;
         o.settingsFile = file;
