@@ -49,7 +49,6 @@ private Q_SLOTS:
         o.splash = false;
         MainWindow w(o);
         QVERIFY(w.startup());
-        QVERIFY(w.tray());
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.showMinimized();
         QTRY_VERIFY(!w.isVisible());

@@ -113,6 +113,9 @@ private Q_SLOTS:
         QCOMPARE(rig.get<QPlainTextEdit>("txtuser")->toPlainText(), QStringLiteral("call Bob\nor Ann"));
         QCOMPARE(rig.checkedBoxes(), QStringLiteral("m"));
         QVERIFY(!rig.hidden("frameopt") && rig.hidden("frameipx"));
+        Target negative;
+        negative.Timeout = -5;
+        QCOMPARE(DialogRig(negative).box("txttimeout")->text(), QStringLiteral("-5"));
         // The port boxes' tooltips follow their text (the monitoring port's: the picker case).
         rig.box("txtpxport")->setText(QStringLiteral(" 13"));
         QCOMPARE(rig.box("txtpxport")->toolTip(), QStringLiteral("Date and Time service"));
@@ -183,7 +186,6 @@ private Q_SLOTS:
         row("no method, yes", "", u"txtpxport=0;txtmport=0"_s, {Answer::Yes}, {noMethod}, true);
         row("no method, no", "", QString(), {Answer::No}, {noMethod}, false);
         row("pellix port text", "x", u"txtpxport=abc"_s, {}, {pellix}, false);
-        row("pellix off, port 0 fine", "m", u"txtpxport=0"_s, {}, {}, true);
         row("port 0.4 rounds to 0", "m", u"txtmport=0.4"_s, {}, {checking}, false);
         row("chargen both boxes one message", "p", u"txtpxport=19;txtmport=19"_s, {}, {chargen}, false);
         row("everything wrong", "xm", u"txthostname=;txtpxport=0;txtmport=19"_s, {},
@@ -256,12 +258,11 @@ private Q_SLOTS:
         // A port of 0 or no number takes the suggested port, a limit below 1 takes 99, 7.5 rounds to even.
         QCOMPARE(std::tuple(t.PXPort, t.Port, t.RTT, t.Timeout),
             std::tuple(int16_t(3000), int16_t(13), int16_t(99), int16_t(8)));
-        QVERIFY(t.TimeOK);
+        QVERIFY(t.TimeOK && !t.UseM && t.UseP && !t.UsePX && !t.UseIPX);
         QCOMPARE(std::tuple(t.Desc, t.User), std::tuple(u" spaced "_s, u"line1\r\nline2"_s));
-        QVERIFY(!t.UseM && t.UseP && !t.UsePX && !t.UseIPX);
         // With the echo check the averaged round-trip time and the last result are reset.
-        QCOMPARE(std::tuple(t.SmoothedRtt, t.Status), std::tuple(-1.0, TargetStatus::Unknown));
-        QVERIFY(t.Info.isEmpty() && t.Output.isEmpty());
+        QCOMPARE(std::tuple(t.SmoothedRtt, t.Status, t.Info, t.Output),
+            std::tuple(-1.0, TargetStatus::Unknown, QString(), QString()));
         // Boxes left alone store what they loaded; the last check and the row are kept.
         QCOMPARE(std::tuple(t.MinSlots, t.LoadLevel, t.LastCheck, t.Row, t.Uid),
             std::tuple(int16_t(5), 90, checked, int16_t(4), u"00000000000000aa"_s));
@@ -336,7 +337,6 @@ private Q_SLOTS:
         ScriptedPrompts prompts;
         QTimer::singleShot(0, this, [] {
             auto *dialog = qobject_cast<ConfigDialog *>(QApplication::activeModalWidget());
-            QVERIFY(dialog);
             dialog->findChild<QLineEdit *>(QStringLiteral("txthostname"))->setText(QStringLiteral("changed"));
             QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("cmdcancel")), Qt::LeftButton);
         });
@@ -348,7 +348,6 @@ private Q_SLOTS:
     void highPortIsCheckedOnThatPort()
     {
         const auto server = test::highPortServer({QByteArrayLiteral("220 ready\r\n")});
-        QVERIFY(server);
         Target t = webTarget();
         t.Hostname = FormatDottedAddress(server->address());
         DialogRig rig(t);
@@ -393,8 +392,7 @@ private Q_SLOTS:
         rig.box("txtmport")->setText(start);
         rig.click("cmdprompt");
         PortPicker *picker = rig.dialog.portPicker();
-        QVERIFY(picker);
-        QVERIFY(picker->isVisible());
+        QVERIFY(picker && picker->isVisible());
         auto *list = picker->findChild<QListWidget *>(QStringLiteral("lstports"));
         const auto selected = list->selectedItems();
         QCOMPARE(selected.isEmpty() ? QString() : selected.constFirst()->text(), initiallySelected);

@@ -232,25 +232,11 @@ private Q_SLOTS:
             QStringLiteral("localhost"));
     }
 
-    void contrastRule_data()
-    {
-        QTest::addColumn<QColor>("windowText");
-        QTest::addColumn<QColor>("background");
-        QTest::addColumn<QColor>("shown");
-        const QColor black(0, 0, 0);
-        const QColor white(255, 255, 255);
-        const QColor breezeDark(0x31, 0x36, 0x3b);
-        QTest::newRow("dark grey on yellow kept") << breezeDark << QColor(255, 255, 0) << breezeDark;
-        QTest::newRow("mid grey just below 4.5") << QColor(0x77, 0x77, 0x77) << white << black;
-        QTest::newRow("darker grey just above")
-            << QColor(0x76, 0x76, 0x76) << white << QColor(0x76, 0x76, 0x76);
-    }
+    // Text kept or turned black at the 4.5:1 boundary (the colours of each row: the grid case).
     void contrastRule()
     {
-        QFETCH(QColor, windowText);
-        QFETCH(QColor, background);
-        QFETCH(QColor, shown);
-        QCOMPARE(readableWindowText(windowText, background), shown);
+        QCOMPARE(readableWindowText(QColor(0x77, 0x77, 0x77), Qt::white), QColor(Qt::black));
+        QCOMPARE(readableWindowText(QColor(0x76, 0x76, 0x76), Qt::white), QColor(0x76, 0x76, 0x76));
     }
 
     // Unknown, OK, DOWN, WARNING rows: the text colour each shows under a light and a dark palette,
@@ -320,7 +306,6 @@ private Q_SLOTS:
         const auto flag = [](bool on) { return QByteArray(on ? "True" : "False"); };
         Program p(2, "[PopUp]\nNotify=" + flag(notify) + "\nGroupAlerts=" + flag(group) + '\n', &notifier);
         MainWindow &w = *p.w;
-        QVERIFY(w.tray());
         const int windows = group ? 0 : 2;
         // Grouped, the cycle's problems make one notification.
         const QStringList notes = !notify ? QStringList()
@@ -354,7 +339,6 @@ private Q_SLOTS:
             };
             AlertWindow *first = w.openAlerts().first();
             QCOMPARE(hostOf(first), QStringLiteral("web-0"));
-            QVERIFY(first->windowHandle());
             first->windowHandle()->close(); // the window manager's close (Alt+F4)
             QVERIFY(!first->close());
             QVERIFY(first->isVisible());
@@ -439,11 +423,11 @@ private Q_SLOTS:
 
         Program p(40, "[PopUp]\nNotify=True\nGroupAlerts=True\n");
         QTRY_COMPARE(fake.calls.size(), 1);
-        QCOMPARE(fake.calls[0].summary, QStringLiteral("40 Targets DOWN"));
+        QCOMPARE(std::tuple(fake.calls[0].summary, fake.calls[0].replacesId,
+                     fake.calls[0].hints.value(u"urgency"_s).toInt()),
+            std::tuple(u"40 Targets DOWN"_s, 0u, 2));
         QVERIFY(fake.calls[0].body.startsWith(QStringLiteral("web-0, web-1, web-2, ")));
         QVERIFY(fake.calls[0].body.contains(QStringLiteral("web-9, \u2026\nDate: ")));
-        QCOMPARE(fake.calls[0].replacesId, 0u);
-        QCOMPARE(fake.calls[0].hints.value(QStringLiteral("urgency")).toInt(), 2);
         QCOMPARE(p.w->groupAlert()->problemCount(), 40);
 
         p.cycle(); // the same problems: nothing new to tell

@@ -107,9 +107,8 @@ private Q_SLOTS:
         }
         QCOMPARE(prompts.fileRequests.size(), 1);
         const auto &request = prompts.fileRequests.constFirst();
-        QVERIFY(request.save);
-        QCOMPARE(request.directory, folder);
-        QCOMPARE(request.fileName, offered);
+        QCOMPARE(
+            std::tuple(request.save, request.directory, request.fileName), std::tuple(true, folder, offered));
         QVERIFY(prompts.messages.isEmpty());
     }
 
