@@ -56,6 +56,7 @@ struct ProgramRig
     ScriptedPrompts prompts;
     DesktopNotifier *notifier = nullptr;
     FakeTray *tray = nullptr;
+    QString historyFile; // none: no history
     std::unique_ptr<MainWindow> w;
 
     explicit ProgramRig(const QByteArray &ini, bool splash = false, DesktopNotifier *notes = nullptr)
@@ -74,6 +75,7 @@ struct ProgramRig
         o.dataFolder = dir.path();
         o.splash = splash;
         o.notifier = notifier;
+        o.historyFile = historyFile;
         o.makeTray = [this] {
             auto t = std::make_unique<FakeTray>();
             tray = t.get();

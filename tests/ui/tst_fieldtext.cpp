@@ -10,23 +10,14 @@ class TstFieldText : public QObject
     Q_OBJECT
 private Q_SLOTS:
     // Exponents, a leading point, hex, overflow and underflow: tst_settingsstore's valueTexts.
-    void leadingNumbers_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("value");
-        QTest::newRow("blanks and tab") << " \t 12" << 12.0;
-        QTest::newRow("trailing text") << "10 min" << 10.0;
-        QTest::newRow("two points") << "1.5.3" << 1.5;
-        QTest::newRow("not a number") << "abc" << 0.0;
-        QTest::newRow("double sign") << "--4" << 0.0;
-        QTest::newRow("nan is text") << "nan" << 0.0;
-        QTest::newRow("non-ASCII digit ends it") << QStringLiteral("4\u0665") << 4.0;
-    }
+    // Blanks and tab, trailing text, two points, not a number, a double sign, nan as text, a
+    // non-ASCII digit ending it.
     void leadingNumbers()
     {
-        QFETCH(QString, text);
-        QFETCH(double, value);
-        QCOMPARE(leadingNumber(text), value);
+        const std::pair<const char16_t *, double> cases[] = {{u" \t 12", 12.0}, {u"10 min", 10.0},
+            {u"1.5.3", 1.5}, {u"abc", 0.0}, {u"--4", 0.0}, {u"nan", 0.0}, {u"4\u0665", 4.0}};
+        for (const auto &[text, value] : cases)
+            QCOMPARE(leadingNumber(QString::fromUtf16(text)), value);
     }
 
     void halfEven()
@@ -38,11 +29,9 @@ private Q_SLOTS:
 
     void spacedDecimalsAndBlanks()
     {
-        QCOMPARE(spacedDecimal(9.0), QStringLiteral(" 9"));
         QCOMPARE(spacedDecimal(8.123456), QStringLiteral(" 8.1235"));
         QCOMPARE(spacedDecimal(-1.5), QStringLiteral("-1.5"));
         QCOMPARE(spacedDecimal(0.0), QStringLiteral(" 0"));
-        QCOMPARE(trimBlanks(QStringLiteral("  web 1  ")), QStringLiteral("web 1"));
         QCOMPARE(trimBlanks(QStringLiteral("\tx\n")), QStringLiteral("\tx\n"));
         QCOMPARE(trimBlanks(QStringLiteral("   ")), QString());
     }

@@ -94,7 +94,6 @@ private Q_SLOTS:
         QTest::newRow("just past it") << 591 << true;
         QTest::newRow("at bottom - 350") << 3650 << false;
         QTest::newRow("just before it") << 3649 << true;
-        QTest::newRow("above the grid") << 0 << false;
     }
     void movebar()
     {
@@ -157,41 +156,17 @@ private Q_SLOTS:
             std::tuple(MainLayout::MinHeight, MainLayout::MinHeight - 1155));
     }
 
-    void halving_data()
+    // Halving ties to even; twips to pixels and back, exact where the pixels convert back alike.
+    void halvingAndConversions()
     {
-        QTest::addColumn<int>("in");
-        QTest::addColumn<int>("out");
-        QTest::newRow("even") << 7500 << 3750;
-        QTest::newRow("odd down to even") << 1001 << 500;
-        QTest::newRow("odd up to even") << 1003 << 502;
-    }
-    void halving()
-    {
-        QFETCH(int, in);
-        QFETCH(int, out);
-        QCOMPARE(halveTwips(in), out);
-    }
-
-    void conversions_data()
-    {
-        QTest::addColumn<int>("twips");
-        QTest::addColumn<double>("dpi");
-        QTest::addColumn<int>("pixels");
-        QTest::addColumn<bool>("exact"); // the pixels convert back to the same twips
-        QTest::newRow("15 per pixel at 96") << 15 << 96.0 << 1 << true;
-        QTest::newRow("narrow window at 96") << 3465 << 96.0 << 231 << true;
-        QTest::newRow("rounds to nearest") << 22 << 96.0 << 1 << false;
-        QTest::newRow("wide window at 144") << 7545 << 144.0 << 755 << false;
-        QTest::newRow("negative") << -120 << 96.0 << -8 << true;
-    }
-    void conversions()
-    {
-        QFETCH(int, twips);
-        QFETCH(double, dpi);
-        QFETCH(int, pixels);
-        QFETCH(bool, exact);
-        QCOMPARE(twipsToPixels(twips, dpi), pixels);
-        QCOMPARE(pixelsToTwips(pixels, dpi) == twips, exact);
+        QCOMPARE(
+            std::tuple(halveTwips(7500), halveTwips(1001), halveTwips(1003)), std::tuple(3750, 500, 502));
+        const std::tuple<int, double, int, bool> cases[] = {
+            {15, 96.0, 1, true}, {22, 96.0, 1, false}, {7545, 144.0, 755, false}, {-120, 96.0, -8, true}};
+        for (const auto &[twips, dpi, pixels, exact] : cases) {
+            QCOMPARE(twipsToPixels(twips, dpi), pixels);
+            QCOMPARE(pixelsToTwips(pixels, dpi) == twips, exact);
+        }
     }
 
     void rectanglesAndCentring()
