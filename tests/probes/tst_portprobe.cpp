@@ -119,7 +119,6 @@ private Q_SLOTS:
             << QByteArrayLiteral("  \tx") << QByteArrayLiteral("\tx");
         QTest::newRow("leading CR LF stays") << QByteArrayLiteral("\r\n*** Timeout on read ***")
                                              << QByteArrayLiteral("\r\n*** Timeout on read ***");
-        QTest::newRow("EOT and NUL dropped") << QByteArrayLiteral("a\004b\0c") << QByteArrayLiteral("abc");
         QTest::newRow("LF after a dropped EOT still gets its CR")
             << QByteArrayLiteral("a\r\x04\n") << QByteArrayLiteral("a\r\r\n");
         QTest::newRow("trailing CR then EOT gets no LF")
@@ -285,18 +284,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("reply");
         const QByteArray none;
         QTest::newRow("closes at once") << 0 << none << true << false << none << none << 1 << QString();
-        QTest::newRow("23 (one EOT)") << 23 << QByteArrayLiteral("bye\r\n") << true << false << none << none
-                                      << 1 << QStringLiteral("bye\r\n");
         QTest::newRow("13 sends nothing") << 13 << QByteArrayLiteral("bye\r\n") << true << false << none
                                           << none << 1 << QStringLiteral("bye\r\n");
         QTest::newRow("bare LF, EOT and NUL")
             << 0 << QByteArrayLiteral("line1\nli\004ne2\0\nend") << false << false << none << none << 1
             << QStringLiteral("line1\r\nline2\r\nend");
-        QByteArray high;
-        for (int c = 0x80; c <= 0xff; ++c)
-            high += char(c);
-        QTest::newRow("every high Latin-1 byte")
-            << 0 << high << false << false << none << none << 1 << latin1(high);
         const QByteArray atCap(MaxReplyBytes, 'a');
         QTest::newRow("exactly the cap")
             << 0 << atCap << false << false << none << none << 1 << latin1(atCap);
@@ -328,11 +320,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, line);
         QFETCH(QByteArray, answer);
         PeerScript script {greeting, answers ? PeerScript::Then::Answer : PeerScript::Then::Close};
-        script.answer = [line, answer](const QByteArray &got) -> std::optional<QByteArray> {
-            if (!line.isEmpty() && got != line)
-                return std::nullopt;
-            return answer;
-        };
+        script.answerTo = line;
+        script.answer = answer;
         const QByteArray host = port ? privateLoopbackAddress(port) : QByteArrayLiteral("127.0.0.1");
         LoopbackServer server(script, host, uint16_t(port));
         if (!server.isListening())
@@ -347,7 +336,6 @@ private Q_SLOTS:
         QCOMPARE(run.captions.contains(Sending), !sent.isEmpty());
         // A server answering the first line stopped reading after it; the others read the whole text.
         QCOMPARE(server.received(), answers && line.isEmpty() ? sent.left(sent.indexOf('\n') + 1) : sent);
-        QVERIFY(server.urgent().isEmpty());
     }
 
     // A banner service that answers and resets at once: whether the reset beats the closing
@@ -410,8 +398,7 @@ private Q_SLOTS:
         QFETCH(bool, timeLimit);
         QFETCH(QString, start);
         QFETCH(QString, tail);
-        PeerScript script = intervalMs ? PeerScript(QByteArrayLiteral("start"), PeerScript::Then::Trickle)
-                                       : PeerScript(QByteArray(), PeerScript::Then::Stream);
+        PeerScript script(intervalMs ? QByteArrayLiteral("start") : QByteArray(), PeerScript::Then::Trickle);
         script.intervalMs = intervalMs;
         if (!intervalMs)
             script.chunk = QByteArrayLiteral("0123456789abcdefghijklmnopqrstuvwxyz\r\n");

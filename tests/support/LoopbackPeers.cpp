@@ -64,7 +64,6 @@ struct LoopbackServer::Connection
     // Declared first so that the notifiers and the timer go before it is closed.
     UniqueFd fd;
     std::unique_ptr<QSocketNotifier> readNotifier;
-    std::unique_ptr<QSocketNotifier> urgentNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
     std::unique_ptr<QTimer> trickle;
     QByteArray pending;
@@ -129,14 +128,11 @@ void LoopbackServer::acceptAll()
         auto owned = std::make_unique<Connection>();
         Connection &c = *owned;
         c.fd = std::move(fd);
-        // Urgent data stay out of the stream, the socket default that servers keep.
-        c.urgentNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Exception);
-        connect(c.urgentNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onUrgent(c); });
         c.readNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Read);
         connect(c.readNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onReadable(c); });
         c.writeNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Write);
         c.writeNotifier->setEnabled(false);
-        connect(c.writeNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onWritable(c); });
+        connect(c.writeNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { flush(c); });
         m_connections.push_back(std::move(owned));
 
         queue(c, m_script.greeting);
@@ -151,28 +147,18 @@ void LoopbackServer::acceptAll()
         case PeerScript::Then::Trickle:
             c.trickle = std::make_unique<QTimer>();
             c.trickle->setTimerType(Qt::PreciseTimer);
-            connect(c.trickle.get(), &QTimer::timeout, this, [this, &c] { queue(c, m_script.chunk); });
+            connect(c.trickle.get(), &QTimer::timeout, this, [this, &c] {
+                if (c.pending.isEmpty())
+                    queue(c, m_script.chunk);
+            });
             c.trickle->start(m_script.intervalMs);
-            break;
-        case PeerScript::Then::Stream:
-            c.writeNotifier->setEnabled(true);
             break;
         }
     }
 }
 
-void LoopbackServer::onUrgent(Connection &c)
-{
-    char byte = 0;
-    const ssize_t n = ::recv(c.fd.get(), &byte, 1, MSG_OOB);
-    if (n == 1)
-        m_urgent += byte;
-}
-
 void LoopbackServer::onReadable(Connection &c)
 {
-    // The urgent byte first: a plain read past the mark skips it for good.
-    onUrgent(c);
     char buf[4096];
     const bool answering = m_script.then == PeerScript::Then::Answer;
     const ssize_t n = ::recv(c.fd.get(), buf, answering ? 1 : sizeof buf, 0);
@@ -192,21 +178,14 @@ void LoopbackServer::answerLine(Connection &c, char byte)
     c.line += byte;
     if (byte != '\n')
         return;
-    const std::optional<QByteArray> reply = m_script.answer(c.line);
+    const bool answered = m_script.answerTo.isEmpty() || c.line == m_script.answerTo;
     c.line.clear();
-    if (!reply)
+    if (!answered)
         return;
     // Loopback takes a short answer whole, so a plain close follows it; bytes the
     // client sent after the line are still unread, and the kernel then resets.
-    ::send(c.fd.get(), reply->constData(), size_t(reply->size()), MSG_NOSIGNAL);
+    ::send(c.fd.get(), m_script.answer.constData(), size_t(m_script.answer.size()), MSG_NOSIGNAL);
     drop(c);
-}
-
-void LoopbackServer::onWritable(Connection &c)
-{
-    if (m_script.then == PeerScript::Then::Stream && c.pending.isEmpty())
-        c.pending = m_script.chunk.repeated(64);
-    flush(c);
 }
 
 void LoopbackServer::queue(Connection &c, const QByteArray &bytes)
@@ -233,14 +212,13 @@ void LoopbackServer::flush(Connection &c)
         ::shutdown(c.fd.get(), SHUT_WR);
         c.shutAfterFlush = false;
     }
-    c.writeNotifier->setEnabled(!c.pending.isEmpty() || m_script.then == PeerScript::Then::Stream);
+    c.writeNotifier->setEnabled(!c.pending.isEmpty());
 }
 
 void LoopbackServer::drop(Connection &c)
 {
     c.readNotifier->setEnabled(false);
     c.writeNotifier->setEnabled(false);
-    c.urgentNotifier->setEnabled(false);
     if (c.trickle)
         c.trickle->stop();
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
