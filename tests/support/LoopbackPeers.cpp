@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -20,24 +19,9 @@ QString errnoText(const char *what, int err)
     return QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
 }
 
-UniqueFd tcpSocket()
+UniqueFd tcpSocket(int family = AF_INET)
 {
-    return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-}
-
-sockaddr_in socketAddress(uint32_t address, uint16_t port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = address;
-    a.sin_port = htons(port);
-    return a;
-}
-
-bool bindTo(int fd, uint32_t address, uint16_t port)
-{
-    const sockaddr_in a = socketAddress(address, port);
-    return ::bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
+    return UniqueFd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
 uint16_t boundPort(int fd)
@@ -77,20 +61,14 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
     , m_address(loopbackAddress(dotted.constData()))
 {
     const std::optional<Ipv6Literal> six = parseIpv6Literal(QString::fromLatin1(dotted));
-    UniqueFd fd =
-        six ? UniqueFd(::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) : tcpSocket();
+    if (six)
+        m_address = 0;
+    sockaddr_storage a {};
+    const socklen_t length = toSockaddr(six ? six->address : HostAddress::fromIpv4(m_address), port, a);
+    UniqueFd fd = tcpSocket(a.ss_family);
     const int one = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    bool bound = false;
-    if (six) {
-        m_address = 0;
-        sockaddr_storage a {};
-        const socklen_t length = toSockaddr(six->address, port, a);
-        bound = ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&a), length) == 0;
-    } else {
-        bound = bindTo(fd.get(), m_address, port);
-    }
-    if (!bound) {
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&a), length) != 0) {
         m_error = errnoText(("bind " + dotted + ':' + QByteArray::number(port)).constData(), errno);
         return;
     }
@@ -236,16 +214,19 @@ void LoopbackServer::drop(Connection &c)
 UnansweredPort::UnansweredPort()
 {
     UniqueFd listener = tcpSocket();
-    if (!bindTo(listener.get(), loopbackAddress(), 0) || ::listen(listener.get(), 0) != 0) {
+    sockaddr_storage target {};
+    socklen_t length = toSockaddr(HostAddress::fromIpv4(loopbackAddress()), 0, target);
+    auto *to = reinterpret_cast<sockaddr *>(&target);
+    if (::bind(listener.get(), to, length) != 0 || ::listen(listener.get(), 0) != 0
+        || ::getsockname(listener.get(), to, &length) != 0) {
         m_error = errnoText("listen", errno);
         return;
     }
     m_port = boundPort(listener.get());
-    const sockaddr_in target = socketAddress(loopbackAddress(), m_port);
     // Fill the accept queue; once a connect stays pending, SYNs are being dropped.
     for (int i = 0; i < 8; ++i) {
         UniqueFd client = tcpSocket();
-        const int rc = ::connect(client.get(), reinterpret_cast<const sockaddr *>(&target), sizeof target);
+        const int rc = ::connect(client.get(), to, length);
         if (rc != 0 && errno != EINPROGRESS) {
             m_error = errnoText("connect", errno);
             return;
