@@ -67,12 +67,6 @@ ProbeRun runProbe(uint32_t address, uint16_t port, int16_t timeOut, bool dosend,
     return run;
 }
 
-ProbeRun runProbe(const LoopbackServer &server, int16_t timeOut, bool dosend,
-    const CaptionHook &onCaption = {}, AbortFlag abort = {})
-{
-    return runProbe(server.address(), server.port(), timeOut, dosend, onCaption, std::move(abort));
-}
-
 // A loopback address in 127.0.0.0/8 that other test processes are unlikely to
 // use, so that fixed ports (13, 25 ...) can be bound without collisions.
 QByteArray privateLoopbackAddress(int salt)
@@ -99,7 +93,6 @@ private Q_SLOTS:
         QTest::newRow("80") << 80 << QByteArrayLiteral("GET\n\n\n\x04\n");
         QTest::newRow("23") << 23 << QByteArrayLiteral("\x04");
         QTest::newRow("13") << 13 << QByteArray();
-        QTest::newRow("25") << 25 << QByteArrayLiteral("QUIT\r\n");
         QTest::newRow("1352") << 1352 << QByteArrayLiteral("QUIT\n");
         QTest::newRow("40000 as 16-bit") << int(int16_t(40000)) << other;
     }
@@ -139,8 +132,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("port");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("text");
-        QTest::newRow("refused") << 10061 << 25 << -1 << QStringLiteral("Connection refused on port  25");
-        QTest::newRow("host down") << 10064 << 80 << 3 << QStringLiteral("Host not responding on port  80");
         QTest::newRow("host unreachable counts as down")
             << 10065 << 23 << 3 << QStringLiteral("Host not responding on port  23");
         QTest::newRow("network unreachable")
@@ -249,7 +240,8 @@ private Q_SLOTS:
                 QThread::msleep(100);
             }
         };
-        const ProbeRun run = runProbe(peer, int16_t(timeOut), dosend, onCaption, [&] { return abort; });
+        const ProbeRun run =
+            runProbe(peer.address(), peer.port(), int16_t(timeOut), dosend, onCaption, [&] { return abort; });
         QVERIFY(run.done);
         QCOMPARE(int(run.status), status);
         QTEST(run.text, "text");
@@ -326,7 +318,7 @@ private Q_SLOTS:
         LoopbackServer server(script, host, uint16_t(port));
         if (!server.isListening())
             QSKIP(qPrintable(QStringLiteral("cannot listen on a fixed port: ") + server.errorString()));
-        const ProbeRun run = runProbe(server, 5, dosend);
+        const ProbeRun run = runProbe(server.address(), server.port(), 5, dosend);
         QVERIFY(run.done);
         QTEST(int(run.status), "status");
         QTEST(run.text, "reply");
@@ -404,7 +396,7 @@ private Q_SLOTS:
             script.chunk = QByteArrayLiteral("0123456789abcdefghijklmnopqrstuvwxyz\r\n");
         LoopbackServer peer(script);
         QVERIFY2(peer.isListening(), qPrintable(peer.errorString()));
-        const ProbeRun run = runProbe(peer, int16_t(timeOut), intervalMs == 0);
+        const ProbeRun run = runProbe(peer.address(), peer.port(), int16_t(timeOut), intervalMs == 0);
         QVERIFY(run.done);
         QCOMPARE(int(run.status), 2);
         QVERIFY2(run.text.startsWith(start) && run.text.endsWith(tail), qPrintable(run.text.right(80)));

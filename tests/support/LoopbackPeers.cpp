@@ -124,7 +124,6 @@ void LoopbackServer::acceptAll()
             break;
         case PeerScript::Then::Trickle:
             c.trickle = std::make_unique<QTimer>();
-            c.trickle->setTimerType(Qt::PreciseTimer);
             connect(c.trickle.get(), &QTimer::timeout, this, [this, &c] {
                 if (c.pending.isEmpty())
                     queue(c, m_script.chunk);
