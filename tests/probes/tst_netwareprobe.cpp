@@ -2,8 +2,6 @@
 
 #include <QTest>
 
-#include <cstring>
-
 using namespace sentrel;
 
 namespace {
@@ -53,22 +51,6 @@ class TstNetWareProbe : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void workedExample()
-    {
-        FakeClient c;
-        c.version.connectionsInUse = 248;
-        std::strncpy(c.version.serverName.data(), "MAINSRV", c.version.serverName.size());
-        QString msg;
-        QCOMPARE(ipxcheck(c, QStringLiteral("  MAINSRV "), msg, true, 5), ProbeStatus(2));
-        QCOMPARE(c.attachedName, QByteArray("MAINSRV"));
-        QCOMPARE(msg,
-            QStringLiteral("Less than  5 available connections remaining!\r\n"
-                           "Netware 4.x Connections:  248 of  250 (warn at < 5)\r\n"
-                           "File server name: MAINSRV\r\n"
-                           "Utilisation= 12, Uptime= 123456\r\n"));
-        QCOMPARE(c.closes, 1);
-    }
-
     // Every outcome of the attach, version, miscellaneous and close steps.
     void resultCodes_data()
     {
@@ -113,34 +95,17 @@ private Q_SLOTS:
         QFETCH(uint, close);
         c.closeResult = close;
         QString out = QStringLiteral("stale");
-        QCOMPARE(int(ipxcheck(c, QStringLiteral("FS1"), out, false, 0)), result);
+        QCOMPARE(int(ipxcheck(c, QStringLiteral("  FS1 "), out, false, 0)), result);
         QCOMPARE(out, msg);
+        QCOMPARE(c.attachedName, QByteArray("FS1"));
         // Nothing attached, nothing to close.
         QCOMPARE(c.closes, (attach & 0xFFFF) == 0 || (attach & 0xFFFF) == 0x8800 ? 1 : 0);
     }
 
-    void versionLabels_data()
-    {
-        QTest::addColumn<int>("version");
-        QTest::addColumn<QString>("label");
-        const std::pair<int, const char *> table[] = {
-            {2, "Netware 3.1x"}, {3, "Netware 3.2"}, {5, "Netware or compatible"}};
-        for (const auto &[version, label] : table)
-            QTest::addRow("%d", version) << version << QString::fromLatin1(label);
-    }
-    void versionLabels()
-    {
-        QFETCH(int, version);
-        QFETCH(QString, label);
-        FakeClient c;
-        c.version.fileServiceVersion = static_cast<uint8_t>(version);
-        QString msg;
-        QCOMPARE(ipxcheck(c, QStringLiteral("FS1"), msg, false, 0), ProbeStatus(1));
-        QCOMPARE(msg.section(CrLf, 0, 0), label + QStringLiteral(" Connections:  10 of  250"));
-    }
-
+    // The warning rules on the connection count, and the label of each file service version.
     void slotRules_data()
     {
+        QTest::addColumn<int>("version");
         QTest::addColumn<bool>("slots");
         QTest::addColumn<int>("minslots");
         QTest::addColumn<int>("inUse");
@@ -148,22 +113,30 @@ private Q_SLOTS:
         QTest::addColumn<QString>("firstLine");
         const QString normal = QStringLiteral("Netware 4.x Connections:  %1 of  250");
         const QString full = QStringLiteral("Out of server connections!");
-        QTest::newRow("all in use, slots on") << true << 5 << 250 << 2 << full;
+        QTest::newRow("all in use, slots on") << 4 << true << 5 << 250 << 2 << full;
         QTest::newRow("free equals minslots")
-            << true << 5 << 245 << 1 << normal.arg(245) + QStringLiteral(" (warn at < 5)");
+            << 4 << true << 5 << 245 << 1 << normal.arg(245) + QStringLiteral(" (warn at < 5)");
         QTest::newRow("one fewer free")
-            << true << 5 << 246 << 2 << QStringLiteral("Less than  5 available connections remaining!");
-        QTest::newRow("minslots 1 never warns") << true << 1 << 249 << 1 << normal.arg(249);
-        QTest::newRow("slots off never warns") << false << 5 << 249 << 1 << normal.arg(249);
+            << 4 << true << 5 << 246 << 2 << QStringLiteral("Less than  5 available connections remaining!");
+        QTest::newRow("minslots 1 never warns") << 4 << true << 1 << 249 << 1 << normal.arg(249);
+        QTest::newRow("slots off never warns") << 4 << false << 5 << 249 << 1 << normal.arg(249);
+        for (const auto &[version, label] : {std::pair {2, "Netware 3.1x"}, std::pair {3, "Netware 3.2"},
+                 std::pair {5, "Netware or compatible"}}) {
+            QTest::addRow("version %d", version)
+                << version << false << 0 << 10 << 1
+                << QLatin1String(label) + QStringLiteral(" Connections:  10 of  250");
+        }
     }
     void slotRules()
     {
+        QFETCH(int, version);
         QFETCH(bool, slots);
         QFETCH(int, minslots);
         QFETCH(int, inUse);
         QFETCH(int, result);
         QFETCH(QString, firstLine);
         FakeClient c;
+        c.version.fileServiceVersion = static_cast<uint8_t>(version);
         c.version.connectionsInUse = static_cast<int16_t>(inUse);
         QString msg;
         QCOMPARE(int(ipxcheck(c, QStringLiteral("FS1"), msg, slots, static_cast<int16_t>(minslots))), result);

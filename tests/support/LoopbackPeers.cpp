@@ -4,7 +4,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -20,24 +19,9 @@ QString errnoText(const char *what, int err)
     return QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err));
 }
 
-UniqueFd tcpSocket()
+UniqueFd tcpSocket(int family = AF_INET)
 {
-    return UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-}
-
-sockaddr_in socketAddress(uint32_t address, uint16_t port)
-{
-    sockaddr_in a {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = address;
-    a.sin_port = htons(port);
-    return a;
-}
-
-bool bindTo(int fd, uint32_t address, uint16_t port)
-{
-    const sockaddr_in a = socketAddress(address, port);
-    return ::bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0;
+    return UniqueFd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
 }
 
 uint16_t boundPort(int fd)
@@ -64,7 +48,6 @@ struct LoopbackServer::Connection
     // Declared first so that the notifiers and the timer go before it is closed.
     UniqueFd fd;
     std::unique_ptr<QSocketNotifier> readNotifier;
-    std::unique_ptr<QSocketNotifier> urgentNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
     std::unique_ptr<QTimer> trickle;
     QByteArray pending;
@@ -78,20 +61,14 @@ LoopbackServer::LoopbackServer(PeerScript script, const QByteArray &dotted, uint
     , m_address(loopbackAddress(dotted.constData()))
 {
     const std::optional<Ipv6Literal> six = parseIpv6Literal(QString::fromLatin1(dotted));
-    UniqueFd fd =
-        six ? UniqueFd(::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) : tcpSocket();
+    if (six)
+        m_address = 0;
+    sockaddr_storage a {};
+    const socklen_t length = toSockaddr(six ? six->address : HostAddress::fromIpv4(m_address), port, a);
+    UniqueFd fd = tcpSocket(a.ss_family);
     const int one = 1;
     ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    bool bound = false;
-    if (six) {
-        m_address = 0;
-        sockaddr_storage a {};
-        const socklen_t length = toSockaddr(six->address, port, a);
-        bound = ::bind(fd.get(), reinterpret_cast<const sockaddr *>(&a), length) == 0;
-    } else {
-        bound = bindTo(fd.get(), m_address, port);
-    }
-    if (!bound) {
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr *>(&a), length) != 0) {
         m_error = errnoText(("bind " + dotted + ':' + QByteArray::number(port)).constData(), errno);
         return;
     }
@@ -129,14 +106,11 @@ void LoopbackServer::acceptAll()
         auto owned = std::make_unique<Connection>();
         Connection &c = *owned;
         c.fd = std::move(fd);
-        // Urgent data stay out of the stream, the socket default that servers keep.
-        c.urgentNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Exception);
-        connect(c.urgentNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onUrgent(c); });
         c.readNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Read);
         connect(c.readNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onReadable(c); });
         c.writeNotifier = std::make_unique<QSocketNotifier>(c.fd.get(), QSocketNotifier::Write);
         c.writeNotifier->setEnabled(false);
-        connect(c.writeNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { onWritable(c); });
+        connect(c.writeNotifier.get(), &QSocketNotifier::activated, this, [this, &c] { flush(c); });
         m_connections.push_back(std::move(owned));
 
         queue(c, m_script.greeting);
@@ -150,29 +124,18 @@ void LoopbackServer::acceptAll()
             break;
         case PeerScript::Then::Trickle:
             c.trickle = std::make_unique<QTimer>();
-            c.trickle->setTimerType(Qt::PreciseTimer);
-            connect(c.trickle.get(), &QTimer::timeout, this, [this, &c] { queue(c, m_script.chunk); });
+            connect(c.trickle.get(), &QTimer::timeout, this, [this, &c] {
+                if (c.pending.isEmpty())
+                    queue(c, m_script.chunk);
+            });
             c.trickle->start(m_script.intervalMs);
-            break;
-        case PeerScript::Then::Stream:
-            c.writeNotifier->setEnabled(true);
             break;
         }
     }
 }
 
-void LoopbackServer::onUrgent(Connection &c)
-{
-    char byte = 0;
-    const ssize_t n = ::recv(c.fd.get(), &byte, 1, MSG_OOB);
-    if (n == 1)
-        m_urgent += byte;
-}
-
 void LoopbackServer::onReadable(Connection &c)
 {
-    // The urgent byte first: a plain read past the mark skips it for good.
-    onUrgent(c);
     char buf[4096];
     const bool answering = m_script.then == PeerScript::Then::Answer;
     const ssize_t n = ::recv(c.fd.get(), buf, answering ? 1 : sizeof buf, 0);
@@ -192,21 +155,14 @@ void LoopbackServer::answerLine(Connection &c, char byte)
     c.line += byte;
     if (byte != '\n')
         return;
-    const std::optional<QByteArray> reply = m_script.answer(c.line);
+    const bool answered = m_script.answerTo.isEmpty() || c.line == m_script.answerTo;
     c.line.clear();
-    if (!reply)
+    if (!answered)
         return;
     // Loopback takes a short answer whole, so a plain close follows it; bytes the
     // client sent after the line are still unread, and the kernel then resets.
-    ::send(c.fd.get(), reply->constData(), size_t(reply->size()), MSG_NOSIGNAL);
+    ::send(c.fd.get(), m_script.answer.constData(), size_t(m_script.answer.size()), MSG_NOSIGNAL);
     drop(c);
-}
-
-void LoopbackServer::onWritable(Connection &c)
-{
-    if (m_script.then == PeerScript::Then::Stream && c.pending.isEmpty())
-        c.pending = m_script.chunk.repeated(64);
-    flush(c);
 }
 
 void LoopbackServer::queue(Connection &c, const QByteArray &bytes)
@@ -233,14 +189,13 @@ void LoopbackServer::flush(Connection &c)
         ::shutdown(c.fd.get(), SHUT_WR);
         c.shutAfterFlush = false;
     }
-    c.writeNotifier->setEnabled(!c.pending.isEmpty() || m_script.then == PeerScript::Then::Stream);
+    c.writeNotifier->setEnabled(!c.pending.isEmpty());
 }
 
 void LoopbackServer::drop(Connection &c)
 {
     c.readNotifier->setEnabled(false);
     c.writeNotifier->setEnabled(false);
-    c.urgentNotifier->setEnabled(false);
     if (c.trickle)
         c.trickle->stop();
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
@@ -258,16 +213,19 @@ void LoopbackServer::drop(Connection &c)
 UnansweredPort::UnansweredPort()
 {
     UniqueFd listener = tcpSocket();
-    if (!bindTo(listener.get(), loopbackAddress(), 0) || ::listen(listener.get(), 0) != 0) {
+    sockaddr_storage target {};
+    socklen_t length = toSockaddr(HostAddress::fromIpv4(loopbackAddress()), 0, target);
+    auto *to = reinterpret_cast<sockaddr *>(&target);
+    if (::bind(listener.get(), to, length) != 0 || ::listen(listener.get(), 0) != 0
+        || ::getsockname(listener.get(), to, &length) != 0) {
         m_error = errnoText("listen", errno);
         return;
     }
     m_port = boundPort(listener.get());
-    const sockaddr_in target = socketAddress(loopbackAddress(), m_port);
     // Fill the accept queue; once a connect stays pending, SYNs are being dropped.
     for (int i = 0; i < 8; ++i) {
         UniqueFd client = tcpSocket();
-        const int rc = ::connect(client.get(), reinterpret_cast<const sockaddr *>(&target), sizeof target);
+        const int rc = ::connect(client.get(), to, length);
         if (rc != 0 && errno != EINPROGRESS) {
             m_error = errnoText("connect", errno);
             return;

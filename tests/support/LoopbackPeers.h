@@ -9,9 +9,7 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <optional>
 #include <vector>
 
 namespace sentrel::test {
@@ -25,11 +23,11 @@ struct PeerScript
     enum class Then {
         Close, // send the greeting, then half-close and read until the client closes
         Silent, // send the greeting, then nothing; never close
-        Trickle, // send the greeting, then `chunk` every `intervalMs`; never close
-        Stream, // send the greeting, then `chunk` over and over as fast as possible
-        // send the greeting, then read one byte at a time, as sshd does, and hand
-        // each complete line (LF included) to `answer`; once it answers, send the
-        // answer and close at once, leaving any later client bytes unread
+        // send the greeting, then `chunk` every `intervalMs` (0: as fast as the loop turns); never close
+        Trickle,
+        // send the greeting, then read one byte at a time, as sshd does, until a line (LF
+        // included) equals `answerTo` (empty: any line); then send `answer` and close at
+        // once, leaving any later client bytes unread
         Answer,
     };
     PeerScript(QByteArray greeting = {}, Then then = Then::Close)
@@ -41,8 +39,8 @@ struct PeerScript
     Then then;
     QByteArray chunk = QByteArrayLiteral(".");
     int intervalMs = 1000;
-    // For Then::Answer: the reply to a line, or nothing to keep reading.
-    std::function<std::optional<QByteArray>(const QByteArray &line)> answer;
+    QByteArray answerTo;
+    QByteArray answer;
 };
 
 // A TCP server on a loopback address, driven by the Qt event loop, that plays
@@ -67,8 +65,6 @@ public:
     int openCount() const { return int(m_connections.size()); }
     // Bytes received in the normal stream.
     QByteArray received() const { return m_received; }
-    // Bytes received as out-of-band (urgent) data, which the stream never sees.
-    QByteArray urgent() const { return m_urgent; }
     // Accepts every waiting connection and aborts all open ones with a reset at
     // once; returns how many were reset.
     int resetAll();
@@ -78,9 +74,7 @@ public:
 private:
     void acceptAll();
     void onReadable(Connection &c);
-    void onUrgent(Connection &c);
     void answerLine(Connection &c, char byte);
-    void onWritable(Connection &c);
     void queue(Connection &c, const QByteArray &bytes);
     void flush(Connection &c);
     void drop(Connection &c);
@@ -91,7 +85,6 @@ private:
     uint32_t m_address = 0;
     int m_accepted = 0;
     QByteArray m_received;
-    QByteArray m_urgent;
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::unique_ptr<Connection>> m_dropped;
     UniqueFd m_listener;
