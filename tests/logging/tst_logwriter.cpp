@@ -95,9 +95,6 @@ private Q_SLOTS:
             const char *locale = "en_US";
         };
         const Case cases[] = {{"per cycle", MailAndRouter, 1, ",", "12/11/99,10:15:02 AM, 1, 3\r\n"},
-            {"per target", MailAndRouter, 0, ",",
-                "12/11/99,10:14:58 AM,Mail, 1,220 mail ready\r\n"
-                "12/11/99,10:15:01 AM,Router, 3,No response from host to ICMP PING\r\n"},
             {"empty sep", MailAndRouter, 1, "", "12/11/99,10:15:02 AM, 1, 3\r\n"},
             {"tab", MailAndRouter, 0, "\t",
                 "12/11/99\t10:14:58 AM\tMail\t 1\t220 mail ready\r\n"
