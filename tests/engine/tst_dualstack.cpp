@@ -85,8 +85,6 @@ private Q_SLOTS:
         const QString address = NamespaceAddress;
         QTest::newRow("agent, in brackets") << QStringLiteral("[%1]").arg(address) << address
                                             << QStringLiteral("agent") << QStringLiteral("^all fine$");
-        QTest::newRow("port check") << address << address << QStringLiteral("port")
-                                    << QStringLiteral("^220 ready$");
         QTest::newRow("echo") << address << QString() << QStringLiteral("echo")
                               << QStringLiteral("^Reply from %1: TTL = %2 Delay = \\d+ms $")
                                      .arg(QRegularExpression::escape(address))

@@ -34,7 +34,6 @@ private Q_SLOTS:
         const QStringList empty(5, QString());
         QTest::newRow("1") << 1 << empty << 5;
         QTest::newRow("0") << 0 << empty << 5;
-        QTest::newRow("negative") << -3 << empty << 5;
     }
     void countdown()
     {
