@@ -166,10 +166,9 @@ private Q_SLOTS:
             QCOMPARE(logCycle(1), LogResult::OpenFailed);
             QCOMPARE(m_prompts->messages.size(), cycle);
             const auto &m = m_prompts->messages.last();
-            QCOMPARE(m.text, expected);
-            QCOMPARE(m.title, QStringLiteral("Sentrel"));
-            QCOMPARE(m.buttons, UserPrompts::Buttons::Ok);
-            QCOMPARE(m.icon, UserPrompts::Icon::None);
+            QCOMPARE(std::tuple(m.text, m.title, m.buttons, m.icon),
+                std::tuple(
+                    expected, QStringLiteral("Sentrel"), UserPrompts::Buttons::Ok, UserPrompts::Icon::None));
             QVERIFY(!QFile::exists(m_settings.Filename));
         }
         QVERIFY(QDir().mkpath(folder));
