@@ -230,10 +230,8 @@ private Q_SLOTS:
         QVERIFY(!closedWithin(a[2].get(), 100));
         b.push_back(connectTo("127.0.0.1", port, "127.0.0.3"));
         QVERIFY(closedWithin(a[2].get(), 5000));
-        for (const UniqueFd *held : {&a[0], &a[3], &b[0], &b[1], &b[2]}) {
-            QVERIFY(*held);
-            QVERIFY(!closedWithin(held->get(), 100));
-        }
+        for (const UniqueFd *held : {&a[0], &a[3], &b[0], &b[1], &b[2]})
+            QVERIFY(!closedWithin(held->get(), 100)); // a failed connect reads as closed
     }
 
     void listenFailuresInWords_data()
