@@ -165,7 +165,6 @@ private Q_SLOTS:
         QCOMPARE(rig.rowText(0),
             QStringLiteral("T|") + statusWord(0) + QStringLiteral("|IPv6 is not available on this machine"));
         QTEST(t.Output, "output");
-        QCOMPARE(rig.view.beeps, 0);
     }
 };
 

@@ -101,7 +101,6 @@ private Q_SLOTS:
         QTest::addColumn<int>("number");
         QTest::newRow("spaced") << QStringLiteral(" 5") << 5;
         QTest::newRow("empty") << QString() << 0;
-        QTest::newRow("no number") << QStringLiteral("Host") << 0;
         QTest::newRow("trailing text") << QStringLiteral(" 12ab") << 12;
         QTest::newRow("huge") << QStringLiteral("99999999999999999999") << 0;
     }

@@ -31,8 +31,6 @@ class TestHistoryStore : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { QVERIFY(m_dir.isValid()); }
-
     void recordsAndAnswers()
     {
         const QString path = m_dir.filePath(QStringLiteral("h.sqlite"));
