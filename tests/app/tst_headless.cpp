@@ -156,7 +156,6 @@ private Q_SLOTS:
         QFETCH(QStringList, kinds);
         QFETCH(int, exitCode);
         QTemporaryDir home;
-        QVERIFY(home.isValid());
         Peers peers;
         QVERIFY(peers.mail && peers.agent);
         const QString log = home.filePath(QStringLiteral("monitor.log"));
@@ -179,17 +178,12 @@ private Q_SLOTS:
             QCOMPARE(sentrel.exitCode(), exitCode);
             QCOMPARE(lines.size(), kinds.size());
             for (int i = 0; i < kinds.size(); ++i) {
-                const QStringList expected = checkLine(kinds[i]).split(u'\t');
-                if (!json) {
-                    QCOMPARE(lines[i], checkLine(kinds[i]));
-                    continue;
-                }
                 const QJsonObject o = QJsonDocument::fromJson(lines[i].toUtf8()).object();
-                QCOMPARE(o.value(QStringLiteral("index")).toInt(-1), i);
-                QCOMPARE(o.value(QStringLiteral("description")).toString(), expected[0]);
-                QCOMPARE(o.value(QStringLiteral("status")).toString(), expected[1]);
-                QCOMPARE(o.value(QStringLiteral("info")).toString(), expected[2]);
-                QVERIFY(o.value(QStringLiteral("lastCheck")).toString().startsWith(u'2'));
+                const QStringList fields {
+                    o[u"description"_s].toString(), o[u"status"_s].toString(), o[u"info"_s].toString()};
+                QCOMPARE(json ? fields.join(u'\t') : lines[i], checkLine(kinds[i]));
+                QVERIFY(
+                    !json || (o[u"index"_s].toInt(-1) == i && o[u"lastCheck"_s].toString().startsWith(u'2')));
             }
         }
         QCOMPARE(readAll(store), ini.toUtf8());
@@ -201,50 +195,44 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("stderrText");
-        QTest::addColumn<QString>("stdoutText");
+        QTest::addColumn<QString>("text"); // on stderr, or on stdout for a success
         // %dir is a temporary folder holding store.ini (one Target), garbage.exp, fifo, and the
         // metrics sections taken.ini (a port taken on loopback, %port) and range.ini.
         QTest::newRow("bad export file") << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s,
             u"--import"_s, u"%dir/garbage.exp"_s}
-                                         << 3 << u"%dir/garbage.exp is not a usable export file"_s << u""_s;
+                                         << 3 << u"%dir/garbage.exp is not a usable export file"_s;
         QTest::newRow("no Targets in the user's store")
-            << QStringList {u"--check"_s} << 3 << u"no Targets to check in"_s << u""_s;
+            << QStringList {u"--check"_s} << 3 << u"no Targets to check in"_s;
         QTest::newRow("unknown option")
-            << QStringList {u"--check"_s, u"--bogus"_s} << 3 << u"Unknown option 'bogus'"_s << u""_s;
+            << QStringList {u"--check"_s, u"--bogus"_s} << 3 << u"Unknown option 'bogus'"_s;
         QTest::newRow("both commands")
-            << QStringList {u"--check"_s, u"--serve"_s} << 3 << u"either --check or --serve"_s << u""_s;
+            << QStringList {u"--check"_s, u"--serve"_s} << 3 << u"either --check or --serve"_s;
         QTest::newRow("json without check")
-            << QStringList {u"--serve"_s, u"--json"_s} << 1 << u"with --check only"_s << u""_s;
+            << QStringList {u"--serve"_s, u"--json"_s} << 1 << u"with --check only"_s;
         QTest::newRow("serve with a missing store")
-            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/none.ini"_s} << 1 << u"No such file"_s
-            << u""_s;
+            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/none.ini"_s} << 1 << u"No such file"_s;
         // A FIFO is refused without being opened for a wait; the store's own tests cover the
         // other special files.
-        QTest::newRow("store is a FIFO")
-            << QStringList {u"--check"_s, u"--store"_s, u"%dir/fifo"_s} << 3
-            << u"cannot read settings file %dir/fifo: not a regular file"_s << u""_s;
+        QTest::newRow("store is a FIFO") << QStringList {u"--check"_s, u"--store"_s, u"%dir/fifo"_s} << 3
+                                         << u"cannot read settings file %dir/fifo: not a regular file"_s;
         QTest::newRow("export file is a FIFO")
             << QStringList {u"--check"_s, u"--store"_s, u"%dir/store.ini"_s, u"--import"_s, u"%dir/fifo"_s}
-            << 3 << u"cannot read export file %dir/fifo: not a regular file"_s << u""_s;
+            << 3 << u"cannot read export file %dir/fifo: not a regular file"_s;
         // One refusal of each kind to serve metrics: the exporter's and the metrics settings' own
         // tests hold every message.
-        QTest::newRow("metrics port taken")
-            << QStringList {u"--serve"_s, u"--store"_s, u"%dir/taken.ini"_s} << 1
-            << u"cannot serve metrics: 127.0.0.1:%port: address already in use"_s << u""_s;
+        QTest::newRow("metrics port taken") << QStringList {u"--serve"_s, u"--store"_s,
+            u"%dir/taken.ini"_s} << 1 << u"cannot serve metrics: 127.0.0.1:%port: address already in use"_s;
         QTest::newRow("metrics port out of range")
             << QStringList {u"--serve"_s, u"--store"_s, u"%dir/range.ini"_s} << 1
-            << u"cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535"_s << u""_s;
-        QTest::newRow("help") << QStringList {u"--help"_s} << 0 << u""_s << u"--check"_s;
+            << u"cannot serve metrics: Metrics/Port: 70000 is not a port number from 0 to 65535"_s;
+        QTest::newRow("help") << QStringList {u"--help"_s} << 0 << u"--check"_s;
     }
     void commandLineAndFileErrors()
     {
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
-        QFETCH(QString, stderrText);
-        QFETCH(QString, stdoutText);
+        QFETCH(QString, text);
         QTemporaryDir home;
-        QVERIFY(home.isValid());
         const QString dir = home.filePath(QStringLiteral("files"));
         QVERIFY(writeFile(
             dir + QStringLiteral("/store.ini"), "[Targets]\nMaxHostNo=0\nHostname%200=localhost\n"));
@@ -262,11 +250,9 @@ private Q_SLOTS:
         const QString err = QString::fromLocal8Bit(sentrel.readAllStandardError());
         const QString out = QString::fromLocal8Bit(sentrel.readAllStandardOutput());
         QCOMPARE(sentrel.exitCode(), exitCode);
-        QVERIFY2(err.contains(stderrText.replace(u"%dir"_s, dir).replace(u"%port"_s, port)), qPrintable(err));
-        if (stdoutText.isEmpty())
-            QCOMPARE(out, QString());
-        else
-            QVERIFY2(out.contains(stdoutText), qPrintable(out));
+        const QString &shown = exitCode == 0 ? out : err;
+        QVERIFY2(shown.contains(text.replace(u"%dir"_s, dir).replace(u"%port"_s, port)), qPrintable(shown));
+        QVERIFY(exitCode == 0 || out.isEmpty());
     }
 
     // Targets imported from an export file replace the stored ones for the run, and text from
@@ -275,7 +261,6 @@ private Q_SLOTS:
     void checkTextIsDecodedCleanedAndExplained()
     {
         QTemporaryDir home;
-        QVERIFY(home.isValid());
         LoopbackServer hostile(PeerScript("220 \x1b]0;owned\x07\x1b[31mred\x9b\xe9\r\n"));
         LoopbackServer agent(PeerScript("OK\r\nTemp\xc3\xa9rature 45 \xc2\xb0"
                                         "C \xe2\x80\x93 \xc3\xa7"
@@ -310,16 +295,12 @@ private Q_SLOTS:
     void checkRunsUnderALowOpenFileLimit()
     {
         QTemporaryDir home;
-        QVERIFY(home.isValid());
-        LoopbackServer mail(PeerScript("220 ready\r\n"));
-        QVERIFY(mail.isListening());
+        Peers peers;
+        QVERIFY(peers.mail);
         const int count = 200;
         QString ini = QStringLiteral("[Targets]\nMaxHostNo=%1\n").arg(count - 1);
         for (int i = 0; i < count; ++i)
-            ini += QStringLiteral("Hostname%20%1=127.0.0.1\nDesc%20%1=T%1\nPort%20%1=%2\nUsePX%20%1=False\n"
-                                  "UseM%20%1=True\nUseP%20%1=False\n")
-                       .arg(i)
-                       .arg(mail.port());
+            ini += peers.target(u"ok"_s, i);
         ini += QStringLiteral("[Window]\nParallel=128\n");
         const QString store = home.filePath(QStringLiteral("many.ini"));
         QVERIFY(writeFile(store, ini.toUtf8()));
@@ -331,9 +312,7 @@ private Q_SLOTS:
         QVERIFY(runSentrel(sentrel, home.path(), {u"--check"_s, u"--store"_s, store}));
         const QStringList lines =
             QString::fromUtf8(sentrel.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), count);
-        for (int i = 0; i < count; ++i)
-            QCOMPARE(lines[i], QStringLiteral("T%1\tOK\t220 ready").arg(i));
+        QCOMPARE(lines, QStringList(count, checkLine(u"ok"_s)));
         QCOMPARE(sentrel.exitCode(), 0);
     }
 
@@ -347,7 +326,6 @@ private Q_SLOTS:
     {
         QFETCH(bool, window);
         QTemporaryDir home;
-        QVERIFY(home.isValid());
         Peers peers;
         QVERIFY(peers.mail);
         // No log file is named: both log to the user's data folder.
@@ -366,14 +344,13 @@ private Q_SLOTS:
         QProcess sentrel;
         startSentrel(sentrel, home.path(), window ? QStringList {} : QStringList {u"--serve"_s}, window);
         QVERIFY(sentrel.waitForStarted(10000));
-        quint16 port = 0;
         static const QRegularExpression announced(
             QStringLiteral("serving metrics at http://127\\.0\\.0\\.1:(\\d+)/metrics"));
         QString err;
         QTRY_VERIFY_WITH_TIMEOUT(
             (err += QString::fromLocal8Bit(sentrel.readAllStandardError()), announced.match(err).hasMatch()),
             20000);
-        port = static_cast<quint16>(announced.match(err).captured(1).toUInt());
+        const auto port = static_cast<quint16>(announced.match(err).captured(1).toUInt());
 
         QByteArray samples;
         const auto scraped = [&] {

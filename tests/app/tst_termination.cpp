@@ -60,7 +60,6 @@ private Q_SLOTS:
         QTest::newRow("HUP") << SIGHUP << 0;
         QTest::newRow("TERM, TERM") << SIGTERM << SIGTERM;
         QTest::newRow("INT, HUP") << SIGINT << SIGHUP;
-        QTest::newRow("HUP, TERM") << SIGHUP << SIGTERM;
     }
     void secondSignalEndsAStuckExit()
     {

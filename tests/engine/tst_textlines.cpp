@@ -60,8 +60,6 @@ private Q_SLOTS:
         row("empty", {"", "", "", ""});
         row("only breaks", {"\r\n\r\n\r\n", "", "\n", ""});
         row("single cr", {"\r", "", "", ""});
-        row("cr only breaks", {"A\rB\rC\rD", "A", "B", "C\rD"});
-        row("lf only breaks", {"A\nB\nC\nD\n", "A", "B", "C\nD\n"});
         // A rest of a single character counts as no rest, as in firstline.
         row("third line one char", {"A\r\nB\r\nC", "A", "B", ""});
         row("third line two chars", {"A\nB\nCD", "A", "B", "CD"});

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,8 +17,6 @@ class TstLogFiles : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-
     void directoryAndFileName_data()
     {
         QTest::addColumn<QString>("path");
@@ -39,15 +36,6 @@ private Q_SLOTS:
         QFETCH(QString, fileName);
         QCOMPARE(DirectoryOf(path), directory);
         QCOMPARE(FileNameOf(path), fileName);
-    }
-
-    void defaultLogFileLivesInCreatedDataFolder()
-    {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-        QDir(folder).removeRecursively();
-        QCOMPARE(defaultLogFile(), folder + QStringLiteral("/sentrel.log"));
-        QVERIFY(QFileInfo(folder).isDir());
-        QCOMPARE(programDataFolder(), folder);
     }
 
     void removeFileDeletesAndReportsSystemError()

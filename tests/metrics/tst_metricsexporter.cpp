@@ -168,7 +168,6 @@ private Q_SLOTS:
             << QByteArray("GET /metrics HTTP/1.1\r\nHost: s\r\nContent-Length: 5\r\n\r\nhello") << 200
             << PublishedText << false;
         QTest::newRow("other case") << "GET /METRICS" + h << 404 << notFound << false;
-        QTest::newRow("escaped letter") << "GET /metric%73" + h << 404 << notFound << false;
         QTest::newRow("POST") << QByteArray(
             "POST /metrics HTTP/1.1\r\nHost: s\r\nContent-Length: 3\r\n\r\nabc")
                               << 405 << QByteArray("Method Not Allowed\n") << false;
@@ -231,10 +230,8 @@ private Q_SLOTS:
         QVERIFY(!closedWithin(a[2].get(), 100));
         b.push_back(connectTo("127.0.0.1", port, "127.0.0.3"));
         QVERIFY(closedWithin(a[2].get(), 5000));
-        for (const UniqueFd *held : {&a[0], &a[3], &b[0], &b[1], &b[2]}) {
-            QVERIFY(*held);
-            QVERIFY(!closedWithin(held->get(), 100));
-        }
+        for (const UniqueFd *held : {&a[0], &a[3], &b[0], &b[1], &b[2]})
+            QVERIFY(!closedWithin(held->get(), 100)); // a failed connect reads as closed
     }
 
     void listenFailuresInWords_data()
@@ -266,28 +263,19 @@ private Q_SLOTS:
         QCOMPARE(error, message.arg(port));
     }
 
-    void ipv6_data()
+    // On every address, IPv6 and IPv4 clients alike are answered; the URL names the address in
+    // brackets.
+    void everyAddressServesBothFamilies()
     {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QStringList>("clients");
-        QTest::newRow("loopback") << "::1" << QStringList {QStringLiteral("::1")};
-        QTest::newRow("every address, IPv4 too")
-            << "::" << QStringList {QStringLiteral("::1"), QStringLiteral("127.0.0.1")};
-    }
-    void ipv6()
-    {
-        QFETCH(QString, address);
-        QFETCH(QStringList, clients);
         if (!hasIpv6Loopback())
             QSKIP("this machine has no IPv6 loopback");
         QString error;
-        const auto exporter = MetricsExporter::start(address, 0, error);
+        const auto exporter = MetricsExporter::start(QStringLiteral("::"), 0, error);
         QVERIFY2(exporter, qPrintable(error));
         exporter->publish(publication());
-        QCOMPARE(
-            exporter->url(), QStringLiteral("http://[%1]:%2/metrics").arg(address).arg(exporter->port()));
-        for (const QString &client : clients)
-            QCOMPARE(scrape(client.toLatin1().constData(), exporter->port()).body, PublishedText);
+        QCOMPARE(exporter->url(), QStringLiteral("http://[::]:%1/metrics").arg(exporter->port()));
+        for (const char *client : {"::1", "127.0.0.1"})
+            QCOMPARE(scrape(client, exporter->port()).body, PublishedText);
     }
 };
 

@@ -6,19 +6,6 @@
 
 namespace sentrel::test {
 
-namespace {
-
-// An address in 127.100.0.0 - 127.199.255.255 and a port in [lowest, highest).
-QByteArray randomLoopback(uint16_t &port, int lowest, int highest)
-{
-    auto *rng = QRandomGenerator::global();
-    port = static_cast<uint16_t>(rng->bounded(lowest, highest));
-    return QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200)) + '.'
-        + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
-}
-
-} // namespace
-
 NameService FakeNames::lookup()
 {
     return [state = m_state](const QString &name) {
@@ -49,11 +36,6 @@ CycleRig::CycleRig()
     kit.netware = &netware;
     monitor = std::make_unique<Monitor>(table, settings, grid, view, kit);
     monitor->setLogWriter([this] { ++logEntries; });
-}
-
-CycleRig::~CycleRig()
-{
-    monitor.reset();
 }
 
 int16_t CycleRig::add(const QString &desc, const QString &hostname)
@@ -111,11 +93,14 @@ QString CycleRig::rowText(int16_t index) const
 
 namespace {
 
+// On an address in 127.100.0.0 - 127.199.255.255 and a port in [lowest, highest).
 std::unique_ptr<LoopbackServer> portServer(const PeerScript &script, int lowest, int highest)
 {
+    auto *rng = QRandomGenerator::global();
     for (int attempt = 0; attempt < 50; ++attempt) {
-        uint16_t port = 0;
-        const QByteArray address = randomLoopback(port, lowest, highest);
+        const auto port = static_cast<uint16_t>(rng->bounded(lowest, highest));
+        const QByteArray address = QByteArrayLiteral("127.") + QByteArray::number(rng->bounded(100, 200))
+            + '.' + QByteArray::number(rng->bounded(1, 255)) + '.' + QByteArray::number(rng->bounded(1, 255));
         auto server = std::make_unique<LoopbackServer>(script, address, port);
         if (server->isListening())
             return server;

@@ -106,7 +106,6 @@ public:
 struct CycleRig
 {
     CycleRig();
-    ~CycleRig();
 
     // Appends a Target (Desc = name) with no methods; returns its index.
     int16_t add(const QString &desc, const QString &hostname = QStringLiteral("127.0.0.1"));
@@ -128,7 +127,7 @@ struct CycleRig
     FixedNetWare netware;
     std::unique_ptr<HostResolver> resolver;
     std::unique_ptr<IcmpEchoService> icmp;
-    std::unique_ptr<Monitor> monitor;
+    std::unique_ptr<Monitor> monitor; // declared after all it uses: destroyed first
     int logEntries = 0;
 };
 
