@@ -148,8 +148,8 @@ private Q_SLOTS:
         config.loadEnabled = false;
         config.memoryEnabled = false;
         config.mounts = {QStringLiteral("/"), QStringLiteral("/hung")};
-        config.commands = {
-            shell("slow", QStringLiteral("sleep 30"), 300), shell("fast", QStringLiteral("echo hi; exit 1"))};
+        config.commands = {shell("slow", QStringLiteral("echo partial; sleep 30"), 300),
+            shell("fast", QStringLiteral("echo hi; exit 1"))};
         auto calls = std::make_shared<std::atomic<int>>(0);
         auto returned = std::make_shared<std::atomic<int>>(0);
         SystemReportSource source(config, [calls, returned](const QString &mount) {
@@ -176,7 +176,7 @@ private Q_SLOTS:
         QVERIFY2(took >= 900 && took < 2500, qPrintable(QString::number(took)));
         QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
         const QByteArray report = ready.at(0).at(0).toByteArray();
-        QVERIFY2(report.contains("\r\nOK: Disk / ") || report.contains(": Disk / "), report.constData());
+        QVERIFY2(report.contains(": Disk / "), report.constData());
         QVERIFY2(report.contains("\r\nERROR: Disk /hung unreadable: no answer within 1 s\r\n"),
             report.constData());
         QVERIFY2(report.contains("\r\nERROR: slow gave no answer within 1 s and was killed\r\n"),
