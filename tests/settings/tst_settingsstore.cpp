@@ -54,7 +54,6 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("s.ini"));
         {
             SettingsStore store(path);
-            QCOMPARE(store.get(section, key, QStringLiteral("missing")), QStringLiteral("missing"));
             store.save(section, key, text);
             QVERIFY(store.sync());
         }
@@ -199,14 +198,12 @@ private Q_SLOTS:
         const QVariant no;
         const char i16[] = "-32768..32767";
         const char i32[] = "-2147483648..2147483647";
-        const Case cases[] = {{i16, " 5", qint64(5)}, {i16, "-32768", qint64(-32768)},
-            {i16, "32767", qint64(32767)}, {i16, "32768", no}, {i16, "12abc", no}, {i16, "", no},
-            {i32, "2147483647", qint64(2147483647)}, {i32, "2147483648", no}, {"1..256", "0", no},
-            {"bool", "True", true}, {"bool", " FALSE ", false}, {"bool", "yes", no}, {"bool", "", no},
-            // Lengths in twips
-            {"length de_DE", "4665,5", 4665.5}, {"length de_DE", "4665.5", 4665.5},
-            {"length de_DE", "1,2,3", no}, {"length C", "4665,5", no}, {"length C", "1e3", no},
-            {"length C", "", no}, {"length C", "99999999999", no}};
+        // Rows tst_registry reads through whole files are not repeated here.
+        const Case cases[] = {{i16, " 5", qint64(5)}, {i16, "32767", qint64(32767)}, {i16, "32768", no},
+            {i16, "12abc", no}, {i16, "", no}, {i32, "2147483648", no}, {"bool", " FALSE ", false},
+            {"bool", "", no}, {"length de_DE", "4665.5", 4665.5}, {"length de_DE", "1,2,3", no},
+            {"length C", "4665,5", no}, {"length C", "1e3", no}, {"length C", "", no},
+            {"length C", "99999999999", no}};
         for (const Case &c : cases)
             QTest::addRow("%s \"%s\"", c.kind, c.text)
                 << QString::fromLatin1(c.kind) << QString::fromLatin1(c.text) << c.expected;
