@@ -1,6 +1,6 @@
 #include "AgentConfig.h"
+#include "AgentProcess.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -96,10 +96,7 @@ private Q_SLOTS:
         // A folder where the file should be, and a file too large to be a configuration.
         QVERIFY(!loadAgentConfig(dir.path(), false).config);
         const QString big = dir.filePath(QStringLiteral("big.ini"));
-        QFile f(big);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray((1 << 20) + 1, ';'));
-        f.close();
+        QVERIFY(writeTextFile(big, QByteArray((1 << 20) + 1, ';')));
         QCOMPARE(loadAgentConfig(big, false).error,
             big + QStringLiteral(": larger than 1 MiB, not a configuration file"));
     }
