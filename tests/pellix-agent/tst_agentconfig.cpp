@@ -14,13 +14,11 @@ private Q_SLOTS:
     {
         const ConfigResult r =
             parseAgentConfig("; comment\n# another\n\n[agent]\nconnections = 4\nconnections_per_address = 2\n"
-                             "deadline = 9\n"
-                             "[load]\nenabled = no\nwarning = 1.5\ndown=3\n"
+                             "deadline = 9\n[load]\nenabled = no\nwarning = 1.5\ndown=3\n"
                              "[disk]\nmounts = /, /var , /srv/data,\nwarning = 80\ndown = 80\n"
                              "[memory]\nenabled = off\nwarning = 20\ndown = 15\n"
                              "[command ntp]\ncommand = /usr/bin/check \"two words\" -x \"\"\"q\"\"\"\n"
-                             "timeout = 3\n"
-                             "[command backup.age]\ncommand = check-backup\n",
+                             "timeout = 3\n[command backup.age]\ncommand = check-backup\n",
                 QStringLiteral("agent.ini"));
         QVERIFY2(r.config, qPrintable(r.error));
         const AgentConfig &c = *r.config;
@@ -31,13 +29,12 @@ private Q_SLOTS:
                 QStringList {QStringLiteral("/"), QStringLiteral("/var"), QStringLiteral("/srv/data")}, 80,
                 80, false, 20, 15}));
         QCOMPARE(c.commands.size(), size_t(2));
-        QCOMPARE(c.commands[0].name, QStringLiteral("ntp"));
-        QCOMPARE(c.commands[0].program, QStringLiteral("/usr/bin/check"));
-        QCOMPARE(c.commands[0].arguments,
-            (QStringList {QStringLiteral("two words"), QStringLiteral("-x"), QStringLiteral("\"q\"")}));
-        QCOMPARE(c.commands[0].timeoutSeconds, 3);
-        QCOMPARE(c.commands[1].name, QStringLiteral("backup.age"));
-        QCOMPARE(c.commands[1].timeoutSeconds, 10);
+        const CommandDef &ntp = c.commands[0];
+        QCOMPARE((QVariantList {ntp.name, ntp.program, ntp.arguments, ntp.timeoutSeconds, c.commands[1].name,
+                     c.commands[1].timeoutSeconds}),
+            (QVariantList {QStringLiteral("ntp"), QStringLiteral("/usr/bin/check"),
+                QStringList {QStringLiteral("two words"), QStringLiteral("-x"), QStringLiteral("\"q\"")}, 3,
+                QStringLiteral("backup.age"), 10}));
     }
 
     // One row for each kind of refusal; out-of-range values, reversed thresholds and empty

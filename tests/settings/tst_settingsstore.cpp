@@ -133,8 +133,6 @@ private Q_SLOTS:
         QVERIFY(writeBytes(path, file));
         {
             SettingsStore store(path);
-            QTEST(store.get(QStringLiteral("Targets"), QStringLiteral("Desc 0"), QString()), "desc0");
-            QTEST(store.get(QStringLiteral("Targets"), QStringLiteral("Desc 1"), QString()), "desc1");
             store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
             QVERIFY(store.sync());
         }
