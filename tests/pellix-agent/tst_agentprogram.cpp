@@ -1,5 +1,6 @@
 #include "AgentProcess.h"
 #include "ReportCache.h"
+#include "UniqueFd.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -126,46 +127,42 @@ private Q_SLOTS:
         QFETCH(QByteArray, config);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, ending);
-        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const auto closeAll = qScopeGuard([&] {
-            ::close(listener);
-            ::close(client);
-        });
+        const pellix::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const pellix::UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         sockaddr_in at {};
         at.sin_family = AF_INET;
         at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof at;
-        QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
-        QCOMPARE(::listen(listener, 1), 0);
-        QCOMPARE(::getsockname(listener, reinterpret_cast<sockaddr *>(&at), &len), 0);
-        QCOMPARE(::connect(client, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
-        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        QVERIFY(connection >= 0);
+        auto *address = reinterpret_cast<sockaddr *>(&at);
+        QVERIFY(::bind(listener.get(), address, len) == 0 && ::listen(listener.get(), 1) == 0
+            && ::getsockname(listener.get(), address, &len) == 0
+            && ::connect(client.get(), address, len) == 0);
+        pellix::UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        QVERIFY(connection.valid());
         // A client that talks first still gets the whole report.
         const QByteArray junk(50000, 'j');
-        QCOMPARE(::send(client, junk.constData(), size_t(junk.size()), 0), ssize_t(junk.size()));
+        QCOMPARE(::send(client.get(), junk.constData(), size_t(junk.size()), 0), ssize_t(junk.size()));
 
         QTemporaryDir dir;
         const QString configPath = dir.filePath(QStringLiteral("agent.ini"));
         QVERIFY(writeTextFile(configPath, config));
         QProcess agent;
         agent.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        agent.setChildProcessModifier([connection] {
-            ::dup2(connection, STDIN_FILENO);
-            ::dup2(connection, STDOUT_FILENO);
+        agent.setChildProcessModifier([fd = connection.get()] {
+            ::dup2(fd, STDIN_FILENO);
+            ::dup2(fd, STDOUT_FILENO);
         });
         QElapsedTimer clock;
         clock.start();
         agent.start(QStringLiteral(PELLIX_AGENT_BINARY), {QStringLiteral("--config"), configPath});
         QVERIFY(agent.waitForStarted(10000));
-        ::close(connection);
+        connection.reset();
         QByteArray report;
         char buf[4096];
-        for (ssize_t n; (n = ::recv(client, buf, sizeof buf, 0)) > 0;)
+        for (ssize_t n; (n = ::recv(client.get(), buf, sizeof buf, 0)) > 0;)
             report.append(buf, n);
         QVERIFY2(report.endsWith(ending), report.constData());
-        ::shutdown(client, SHUT_WR);
+        ::shutdown(client.get(), SHUT_WR);
         QVERIFY(agent.waitForFinished(10000));
         QCOMPARE(agent.exitCode(), exitCode);
         QVERIFY(clock.elapsed() < 5000);

@@ -66,8 +66,6 @@ private Q_SLOTS:
 
         QTest::newRow("ok") << shell("a", QStringLiteral("echo fine; echo more")) << O::Exited << 0
                             << QByteArray("fine\nmore\n");
-        QTest::newRow("prints nothing")
-            << shell("a", QStringLiteral("exit 2")) << O::Exited << 2 << QByteArray();
         QTest::newRow("crashes") << shell("a", QStringLiteral("echo half; kill -SEGV $$")) << O::Crashed << -1
                                  << QByteArray("half\n");
         QTest::newRow("missing program")
@@ -121,7 +119,6 @@ private Q_SLOTS:
         QCOMPARE(r.size(), size_t(2));
         QCOMPARE(r[0].name, QStringLiteral("hang"));
         QCOMPARE(r[0].outcome, CommandReading::Outcome::TimedOut);
-        QCOMPARE(r[0].timeoutSeconds, 1);
         QCOMPARE(r[0].output, QByteArray("started\n"));
         QCOMPARE(r[1].outcome, CommandReading::Outcome::Exited);
         QCOMPARE(r[1].output, QByteArray("ok\n"));
@@ -148,8 +145,8 @@ private Q_SLOTS:
         config.loadEnabled = false;
         config.memoryEnabled = false;
         config.mounts = {QStringLiteral("/"), QStringLiteral("/hung")};
-        config.commands = {
-            shell("slow", QStringLiteral("sleep 30"), 300), shell("fast", QStringLiteral("echo hi; exit 1"))};
+        config.commands = {shell("slow", QStringLiteral("echo partial; sleep 30"), 300),
+            shell("fast", QStringLiteral("echo hi; exit 1"))};
         auto calls = std::make_shared<std::atomic<int>>(0);
         auto returned = std::make_shared<std::atomic<int>>(0);
         SystemReportSource source(config, [calls, returned](const QString &mount) {
@@ -176,7 +173,7 @@ private Q_SLOTS:
         QVERIFY2(took >= 900 && took < 2500, qPrintable(QString::number(took)));
         QVERIFY2(longestGap < 500, qPrintable(QString::number(longestGap)));
         const QByteArray report = ready.at(0).at(0).toByteArray();
-        QVERIFY2(report.contains("\r\nOK: Disk / ") || report.contains(": Disk / "), report.constData());
+        QVERIFY2(report.contains(": Disk / "), report.constData());
         QVERIFY2(report.contains("\r\nERROR: Disk /hung unreadable: no answer within 1 s\r\n"),
             report.constData());
         QVERIFY2(report.contains("\r\nERROR: slow gave no answer within 1 s and was killed\r\n"),

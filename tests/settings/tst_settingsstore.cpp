@@ -26,19 +26,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
-        // Blanks, list and INI syntax, QSettings' own escapes, non-Latin-1 and control characters.
-        const QString texts[] = {QStringLiteral(" 5"), QString(), QStringLiteral("Mail, \"server\""),
-            QStringLiteral("a=b;c [d]"), QStringLiteral("@Variant(x)"),
+        // Blanks, QSettings' own escapes, line ends, non-Latin-1 and NUL. Quotes, INI syntax and other
+        // control characters are in the settingsstore fuzz target's corpus, which reads them back.
+        const QString texts[] = {QStringLiteral(" 5"), QString(), QStringLiteral("@Variant(x)"),
             QStringLiteral("C:\\Sentrel\\sentrel.log"), QStringLiteral("one\r\ntwo"),
-            QString::fromUtf8("\u00e9t\u00e9 \u4e2d \xf0\x9f\x98\x80"), QStringLiteral("\u0001abc\u001f9"),
+            QString::fromUtf8("\u00e9t\u00e9 \u4e2d \xf0\x9f\x98\x80"),
             QString(QChar(0)) + QStringLiteral("7")};
         for (const QString &text : texts) {
             QString shown; // escaped, so control characters do not break the test log
             QDebug(&shown) << text;
             QTest::newRow(qPrintable(shown)) << QStringLiteral("Targets") << QStringLiteral("Desc 0") << text;
         }
-        const QString names[][2] = {{QStringLiteral("Odd [section]"), QStringLiteral("k=e;y,%")},
-            {QStringLiteral("Window"), QStringLiteral("a/b")},
+        const QString names[][2] = {{QStringLiteral("Window"), QStringLiteral("a/b")},
             {QStringLiteral("Fen\u00eatre"), QStringLiteral("\u4e2d 1")},
             {QStringLiteral("General"), QStringLiteral("Key")}};
         for (const auto &[section, key] : names)
@@ -54,7 +53,6 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("s.ini"));
         {
             SettingsStore store(path);
-            QCOMPARE(store.get(section, key, QStringLiteral("missing")), QStringLiteral("missing"));
             store.save(section, key, text);
             QVERIFY(store.sync());
         }
@@ -66,32 +64,29 @@ private Q_SLOTS:
         QCOMPARE(raw.value(section + u'/' + key).toString(), text);
     }
 
-    // A full disk (simulated by a file size limit) leaves the previous file intact.
-    void failedWriteKeepsPreviousFile_data()
-    {
-        QTest::addColumn<int>("keys");
-        QTest::newRow("smaller than the write buffer") << 40;
-        QTest::newRow("larger than the write buffer") << 2000;
-    }
+    // A full disk (simulated by a file size limit) leaves the previous file intact, whether the
+    // new one fits the write buffer or not.
     void failedWriteKeepsPreviousFile()
     {
-        QFETCH(int, keys);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("s.ini"));
-        SettingsStore store(path);
-        store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
-        QVERIFY(store.sync());
-        const QByteArray before = readAll(path);
-        for (int i = 0; i < keys; ++i)
-            store.save(QStringLiteral("Targets"), QStringLiteral("Hostname %1").arg(i), QString(20, u'h'));
+        for (const int keys : {40, 2000}) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(QStringLiteral("s.ini"));
+            SettingsStore store(path);
+            store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
+            QVERIFY(store.sync());
+            const QByteArray before = readAll(path);
+            for (int i = 0; i < keys; ++i)
+                store.save(
+                    QStringLiteral("Targets"), QStringLiteral("Hostname %1").arg(i), QString(20, u'h'));
 
-        QVERIFY(!withFileSizeLimit(200, [&] { return store.sync(); }));
-        QCOMPARE(readAll(path), before);
-        QCOMPARE(
-            QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {QStringLiteral("s.ini")});
-        // The saves stay pending and reach the file once it can be written.
-        QVERIFY(store.sync());
-        QCOMPARE(SettingsStore(path).keys().size(), keys + 1);
+            QVERIFY(!withFileSizeLimit(200, [&] { return store.sync(); }));
+            QCOMPARE(readAll(path), before);
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                QStringList {QStringLiteral("s.ini")});
+            // The saves stay pending and reach the file once it can be written.
+            QVERIFY(store.sync());
+            QCOMPARE(SettingsStore(path).keys().size(), keys + 1);
+        }
     }
 
     void namesMatchWithoutCase()
@@ -138,8 +133,6 @@ private Q_SLOTS:
         QVERIFY(writeBytes(path, file));
         {
             SettingsStore store(path);
-            QTEST(store.get(QStringLiteral("Targets"), QStringLiteral("Desc 0"), QString()), "desc0");
-            QTEST(store.get(QStringLiteral("Targets"), QStringLiteral("Desc 1"), QString()), "desc1");
             store.save(QStringLiteral("Window"), QStringLiteral("Delay"), QStringLiteral(" 5"));
             QVERIFY(store.sync());
         }
@@ -199,14 +192,12 @@ private Q_SLOTS:
         const QVariant no;
         const char i16[] = "-32768..32767";
         const char i32[] = "-2147483648..2147483647";
-        const Case cases[] = {{i16, " 5", qint64(5)}, {i16, "-32768", qint64(-32768)},
-            {i16, "32767", qint64(32767)}, {i16, "32768", no}, {i16, "12abc", no}, {i16, "", no},
-            {i32, "2147483647", qint64(2147483647)}, {i32, "2147483648", no}, {"1..256", "0", no},
-            {"bool", "True", true}, {"bool", " FALSE ", false}, {"bool", "yes", no}, {"bool", "", no},
-            // Lengths in twips
-            {"length de_DE", "4665,5", 4665.5}, {"length de_DE", "4665.5", 4665.5},
-            {"length de_DE", "1,2,3", no}, {"length C", "4665,5", no}, {"length C", "1e3", no},
-            {"length C", "", no}, {"length C", "99999999999", no}};
+        // Rows tst_registry reads through whole files are not repeated here.
+        const Case cases[] = {{i16, " 5", qint64(5)}, {i16, "32767", qint64(32767)}, {i16, "32768", no},
+            {i16, "12abc", no}, {i16, "", no}, {i32, "2147483648", no}, {"bool", " FALSE ", false},
+            {"bool", "", no}, {"length de_DE", "4665.5", 4665.5}, {"length de_DE", "1,2,3", no},
+            {"length C", "4665,5", no}, {"length C", "1e3", no}, {"length C", "", no},
+            {"length C", "99999999999", no}};
         for (const Case &c : cases)
             QTest::addRow("%s \"%s\"", c.kind, c.text)
                 << QString::fromLatin1(c.kind) << QString::fromLatin1(c.text) << c.expected;
