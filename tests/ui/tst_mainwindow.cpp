@@ -299,6 +299,13 @@ private Q_SLOTS:
             QTest::keyClick(focus, Qt::Key_A, Qt::ControlModifier);
             QCOMPARE(win.w->grid().rowCount(), rows + 1);
         }
+        // Maximised, the window has no room to give: the details and small mode commands wait.
+        win.w->showMaximized();
+        QTRY_VERIFY(win.w->isMaximized());
+        win.action("optdetails")->trigger();
+        win.action("optsmall")->trigger();
+        QVERIFY(win.action("optdetails")->isChecked() && details->isVisible());
+        QVERIFY(!win.action("optsmall")->isChecked());
     }
 
     // Column widths come from the header the user drags: small mode halves and restores them,
