@@ -285,9 +285,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("button");
         QTest::addColumn<bool>("startInNetWare");
         QTest::addColumn<QString>("expected"); // checkedBoxes()|txtmport|txtpxport|txttimeout
+        // Every button is its own action for the user, so each has its row.
         QTest::newRow("UNIX Svr") << "Command5" << false << QStringLiteral("xmp|13|3000|5");
+        QTest::newRow("Notes Svr") << "Command7" << false << QStringLiteral("mp|1352|4711|1");
         QTest::newRow("DNS Svr") << "Command8" << false << QStringLiteral("mt|53|4711|1");
+        QTest::newRow("Oracle") << "Command10" << false << QStringLiteral("m|1526|4711|5");
+        QTest::newRow("NT Svr") << "Command3" << false << QStringLiteral("mp|13|4711|5");
+        QTest::newRow("Web Svr") << "Command1" << false << QStringLiteral("m|80|4711|10");
+        QTest::newRow("Telnet") << "Command4" << false << QStringLiteral("mt|23|4711|5");
+        QTest::newRow("NetBios") << "Command12" << false << QStringLiteral("m|139|4711|5");
         QTest::newRow("AS/400") << "Command6" << false << QStringLiteral("p|0|4711|5");
+        QTest::newRow("Mail Svr") << "Command2" << false << QStringLiteral("m|25|4711|15");
+        QTest::newRow("Router") << "Command9" << false << QStringLiteral("p|0|4711|2");
         QTest::newRow("Netware") << "Command11" << false << QStringLiteral("i|13|4711|15");
         QTest::newRow("Web Svr leaves NetWare") << "Command1" << true << QStringLiteral("m|80|4711|10");
         QTest::newRow("DNS Svr keeps NetWare") << "Command8" << true << QStringLiteral("mit|53|4711|1");
