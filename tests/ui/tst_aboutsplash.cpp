@@ -55,7 +55,8 @@ private Q_SLOTS:
         };
         sysInfo();
         QCOMPARE(prompts.messages.size(), 1);
-        const auto &m = prompts.messages[0];
+        // A copy: the list grows below, which may move its elements.
+        const auto m = prompts.messages[0];
         QCOMPARE(std::tuple(m.text, m.title, m.buttons, m.icon),
             std::tuple(QStringLiteral("System Information Is Unavailable At This Time"),
                 QStringLiteral("Sentrel"), UserPrompts::Buttons::Ok, UserPrompts::Icon::None));
