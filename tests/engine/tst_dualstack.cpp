@@ -37,18 +37,22 @@ public:
         m_ns = std::make_unique<NetNamespace>(QStringLiteral("dual"));
         if (!m_ns->isValid())
             return QStringLiteral("cannot make a namespace: ") + m_ns->error();
-        // A veth pair with both ends at home: the one place here to put addresses on.
-        const QString setup[] = {QStringLiteral("link add %1 type veth peer name %1p").arg(Dummy),
-            QStringLiteral("link set %1p up").arg(Dummy), QStringLiteral("link set %1 up").arg(Dummy),
-            QStringLiteral("addr add %1/64 dev %2 nodad").arg(NamespaceAddress, Dummy),
-            QStringLiteral("addr add %1/64 dev %2 nodad").arg(LinkLocal, Dummy)};
-        for (const QString &command : setup) {
-            if (kind == DualStack && !m_ns->ip(command.split(QLatin1Char(' '))))
-                return QStringLiteral("cannot set up the namespace: ") + m_ns->error();
+        if (kind == DualStack) {
+            // A veth pair with both ends at home: the one place here to put addresses on.
+            const QString setup[] = {QStringLiteral("link add %1 type veth peer name %1p").arg(Dummy),
+                QStringLiteral("link set %1p up").arg(Dummy), QStringLiteral("link set %1 up").arg(Dummy),
+                QStringLiteral("addr add %1/64 dev %2 nodad").arg(NamespaceAddress, Dummy),
+                QStringLiteral("addr add %1/64 dev %2 nodad").arg(LinkLocal, Dummy)};
+            for (const QString &command : setup) {
+                if (!m_ns->ip(command))
+                    return QStringLiteral("cannot set up the namespace: ") + m_ns->error();
+            }
         }
-        for (const char *key : {"net/ipv6/conf/all/disable_ipv6", "net/ipv6/conf/lo/disable_ipv6"}) {
-            if (kind == Ipv6Off && !m_ns->writeSysctl(QString::fromLatin1(key), "1"))
-                return QStringLiteral("cannot switch IPv6 off: ") + m_ns->error();
+        if (kind == Ipv6Off) {
+            for (const char *key : {"net/ipv6/conf/all/disable_ipv6", "net/ipv6/conf/lo/disable_ipv6"}) {
+                if (!m_ns->writeSysctl(QString::fromLatin1(key), "1"))
+                    return QStringLiteral("cannot switch IPv6 off: ") + m_ns->error();
+            }
         }
         m_entry = std::make_unique<NamespaceEntry>(*m_ns);
         return m_entry->isValid() ? QString() : QStringLiteral("cannot enter ") + m_ns->name();

@@ -18,26 +18,21 @@ QString prefix()
     return QStringLiteral("sentrel-%1-").arg(QCoreApplication::applicationPid());
 }
 
-bool runIpArgs(const QStringList &args, QString *error)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("ip"), args);
-    const bool finished = process.waitForStarted(5000) && process.waitForFinished(10000);
-    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
-        return true;
-    if (error) {
-        *error = QStringLiteral("ip ") + args.join(QLatin1Char(' ')) + QStringLiteral(": ")
-            + (finished ? QString::fromLocal8Bit(process.readAll()).trimmed() : process.errorString());
-    }
-    return false;
-}
-
 } // namespace
 
 bool runIp(const QString &command, QString *error)
 {
-    return runIpArgs(command.split(QLatin1Char(' ')), error);
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("ip"), command.split(QLatin1Char(' ')));
+    const bool finished = process.waitForStarted(5000) && process.waitForFinished(10000);
+    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return true;
+    if (error) {
+        *error = QStringLiteral("ip ") + command + QStringLiteral(": ")
+            + (finished ? QString::fromLocal8Bit(process.readAll()).trimmed() : process.errorString());
+    }
+    return false;
 }
 
 QString namespaceUnavailableReason()
@@ -53,8 +48,7 @@ QString namespaceUnavailableReason()
 NetNamespace::NetNamespace(const QString &tag)
     : m_name(prefix() + tag)
 {
-    m_valid = runIp(QStringLiteral("netns add ") + m_name, &m_error)
-        && ip({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")});
+    m_valid = runIp(QStringLiteral("netns add ") + m_name, &m_error) && ip(QStringLiteral("link set lo up"));
 }
 
 NetNamespace::~NetNamespace()
@@ -63,9 +57,9 @@ NetNamespace::~NetNamespace()
         runIp(QStringLiteral("netns delete ") + m_name);
 }
 
-bool NetNamespace::ip(const QStringList &args)
+bool NetNamespace::ip(const QString &command)
 {
-    return runIpArgs(QStringList {QStringLiteral("-n"), m_name} + args, &m_error);
+    return runIp(QStringLiteral("-n ") + m_name + QLatin1Char(' ') + command, &m_error);
 }
 
 bool NetNamespace::writeSysctl(const QString &key, const QByteArray &value)

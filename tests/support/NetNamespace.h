@@ -3,7 +3,6 @@
 #include "probes/UniqueFd.h"
 
 #include <QString>
-#include <QStringList>
 
 namespace sentrel::test {
 
@@ -26,8 +25,9 @@ public:
     QString error() const { return m_error; }
     QString name() const { return m_name; }
 
-    // Runs `ip -n <name> args...`; false (and error() set) unless it exits with 0.
-    bool ip(const QStringList &args);
+    // Runs `ip -n <name> command` (split as runIp splits it); false (and error() set) unless it
+    // exits with 0.
+    bool ip(const QString &command);
 
     // Writes `value` to /proc/sys/<key> as seen from inside the namespace.
     bool writeSysctl(const QString &key, const QByteArray &value);
