@@ -59,8 +59,10 @@ struct ProgramRig
     QString historyFile; // none: no history
     std::unique_ptr<MainWindow> w;
 
-    explicit ProgramRig(const QByteArray &ini, bool splash = false, DesktopNotifier *notes = nullptr)
+    explicit ProgramRig(const QByteArray &ini, bool splash = false, DesktopNotifier *notes = nullptr,
+        const QString &history = {})
         : notifier(notes)
+        , historyFile(history)
     {
         writeBytes(file(), ini);
         start(splash);

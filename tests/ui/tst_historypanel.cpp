@@ -66,12 +66,15 @@ private Q_SLOTS:
     // The window shows the highlighted Target's history beside its details; hiding it is kept.
     void windowKeepsTheChoiceToHideIt()
     {
+        QTemporaryDir data;
+        const QString history = data.filePath(QStringLiteral("history.sqlite"));
+        writeHistory(history, QDateTime::currentMSecsSinceEpoch());
         test::ProgramRig p("[Window]\nEnable=False\nDetails=True\n[Targets]\nMaxHostNo=0\n"
-                           "Hostname 0=127.0.0.1\nDesc 0=Local\nUid 0=00000000000000a1\n");
-        p.historyFile = p.dir.filePath(QStringLiteral("history.sqlite"));
-        writeHistory(p.historyFile, QDateTime::currentMSecsSinceEpoch());
+                           "Hostname 0=127.0.0.1\nDesc 0=Local\nUid 0=00000000000000a1\n",
+            false, nullptr, history);
         for (const bool shown : {true, false}) {
-            p.start();
+            if (!shown)
+                p.start(); // again, from what was saved
             auto *panel = p.w->findChild<HistoryPanel *>(QStringLiteral("history"));
             QCOMPARE(panel->isVisible(), shown);
             QCOMPARE(p.action("opthistory")->isChecked(), shown);
